@@ -1,0 +1,131 @@
+/* varrow: log-linear histograms of measured values.
+ *
+ * A bucket keeps the first two significant decimal digits of a value with its
+ * sign, and a power of ten: val/10 x 10^exp.  Histograms are sorted arrays of
+ * buckets with 64-bit sample counts.  Plain C interface with C linkage. */
+#ifndef VARROW_H
+#define VARROW_H
+
+#include <stddef.h>
+#include <stdint.h>
+#include <sys/types.h>
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Buckets ------------------------------------------------------------ */
+
+/* One bucket: val is 10..99 (or -99..-10) significant digits, exp a power of
+ * ten; val 0 is zero.  val -1, exp 0 is the NaN bucket. */
+typedef struct hist_bucket {
+  int8_t val;
+  int8_t exp;
+} hist_bucket;
+
+/* power_of_ten[(uint8_t)e] is the double nearest 10^e for e in -128..127. */
+extern const double power_of_ten[256];
+
+/* The bucket holding d: the NaN bucket for NaN, infinities and magnitudes of
+ * 1e128 and above; the zero bucket for zero and magnitudes below 1e-128. */
+hist_bucket double_to_hist_bucket(double d);
+/* The bucket holding value x 10^scale, computed in integer arithmetic. */
+hist_bucket int_scale_to_hist_bucket(int64_t value, int scale);
+/* The bucket's value (NaN for an invalid bucket, 0 for val 0). */
+double hist_bucket_to_double(hist_bucket hb);
+/* The bucket's width, always positive (NaN when invalid, 0 for val 0). */
+double hist_bucket_to_double_bin_width(hist_bucket hb);
+/* The harmonic mean of the bucket's two edges, used for sums and moments. */
+double hist_bucket_midpoint(hist_bucket hb);
+/* Writes "NaN", "0" or eight characters such as "+23e-005" and a NUL into
+ * buf (at least 9 bytes); returns the number of characters written. */
+int hist_bucket_to_string(hist_bucket hb, char *buf);
+
+/* ---- Histogram container ------------------------------------------------ */
+
+#if defined(__GNUC__)
+#define VARROW_PACKED __attribute__((packed))
+#else
+#define VARROW_PACKED
+#endif
+
+/* A bucket and its sample count, packed into 10 bytes. */
+typedef struct VARROW_PACKED hist_bucket_entry {
+  hist_bucket bucket;
+  uint64_t count;
+} hist_bucket_entry;
+
+/* Where a histogram takes all of its memory from.  free must accept NULL.
+ * The record belongs to the caller and must outlive its histograms. */
+typedef struct hist_allocator {
+  void *(*malloc)(size_t size);
+  void *(*calloc)(size_t nmemb, size_t size);
+  void (*free)(void *ptr);
+} hist_allocator;
+
+/* The C library's malloc, calloc and free. */
+extern const hist_allocator default_allocator;
+
+/* Opaque; create with hist_alloc* or hist_fast_alloc*, release with hist_free. */
+typedef struct histogram histogram;
+
+/* Creation: nbins is the initial capacity (0 or less gives 100, more than
+ * 46,082 gives 46,082).  The fast variant adds a direct lookup index.  The
+ * caller owns the result and releases it with hist_free. */
+histogram *hist_alloc(void);
+histogram *hist_alloc_nbins(int nbins);
+histogram *hist_alloc_with_allocator(const hist_allocator *allocator);
+histogram *hist_alloc_nbins_with_allocator(int nbins, const hist_allocator *allocator);
+histogram *hist_fast_alloc(void);
+histogram *hist_fast_alloc_nbins(int nbins);
+histogram *hist_fast_alloc_with_allocator(const hist_allocator *allocator);
+histogram *hist_fast_alloc_nbins_with_allocator(int nbins, const hist_allocator *allocator);
+/* An independent copy of src (same variant); hist_clone uses default_allocator. */
+histogram *hist_clone(const histogram *src);
+histogram *hist_clone_with_allocator(const histogram *src, const hist_allocator *allocator);
+/* Releases h and all its memory; NULL does nothing. */
+void hist_free(histogram *h);
+/* Empties h, keeping its storage. */
+void hist_clear(histogram *h);
+
+/* Number of entries (buckets) held. hist_bucket_count accepts NULL (0). */
+int hist_num_buckets(const histogram *h);
+int hist_bucket_count(const histogram *h);
+/* Entry at position idx in bucket order: 1 and the outputs written, or 0 and
+ * nothing written when idx is out of range. */
+int hist_bucket_idx(const histogram *h, int idx, double *value, uint64_t *count);
+int hist_bucket_idx_bucket(const histogram *h, int idx, hist_bucket *bucket, uint64_t *count);
+
+/* ---- Insertion and removal ---------------------------------------------- */
+
+/* Each returns the amount actually added or removed: counts saturate at
+ * 2^64 - 1 and removal stops at 0.  h must not be NULL. */
+uint64_t hist_insert_raw(histogram *h, hist_bucket hb, uint64_t count);
+/* As hist_insert_raw, in constant time when buckets arrive in ascending order. */
+uint64_t hist_insert_raw_end(histogram *h, hist_bucket hb, uint64_t count);
+uint64_t hist_insert(histogram *h, double value, uint64_t count);
+uint64_t hist_insert_intscale(histogram *h, int64_t value, int scale, uint64_t count);
+uint64_t hist_remove_raw(histogram *h, hist_bucket hb, uint64_t count);
+uint64_t hist_remove(histogram *h, double value, uint64_t count);
+/* Drops the entries whose count is 0; NULL does nothing. */
+void hist_remove_zeroes(histogram *h);
+/* Total of all counts, saturated at 2^64 - 1; 0 for NULL. */
+uint64_t hist_sample_count(const histogram *h);
+
+/* ---- Serialized form ---------------------------------------------------- */
+
+/* ---- Merging and arithmetic --------------------------------------------- */
+
+/* ---- Counts and moments ------------------------------------------------- */
+
+/* ---- Quantiles ---------------------------------------------------------- */
+
+/* ---- Reshaping ---------------------------------------------------------- */
+
+/* ---- Approximation from ad-hoc bins ------------------------------------- */
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* VARROW_H */
