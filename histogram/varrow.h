@@ -118,7 +118,43 @@ uint64_t hist_sample_count(const histogram *h);
 
 /* ---- Counts and moments ------------------------------------------------- */
 
+/* Every function here accepts NULL, skips invalid buckets and lets each
+ * bucket's midpoint stand for its samples.  Mean, deviation and moment are
+ * NaN when there are no samples; the sum is then 0. */
+double hist_approx_mean(const histogram *h);
+double hist_approx_sum(const histogram *h);
+/* Population standard deviation; never negative or NaN when samples exist. */
+double hist_approx_stddev(const histogram *h);
+/* Sum of count x midpoint^k divided by (total count)^k. */
+double hist_approx_moment(const histogram *h, double k);
+/* Count of the first bucket whose range holds value; 0 when none does. */
+uint64_t hist_approx_count_nearby(const histogram *h, double value);
+/* Samples in the buckets up to and including the bucket of threshold. */
+uint64_t hist_approx_count_below(const histogram *h, double threshold);
+uint64_t hist_approx_count_below_inclusive(const histogram *h, double threshold);
+/* Samples in the buckets below the bucket of threshold. */
+uint64_t hist_approx_count_below_exclusive(const histogram *h, double threshold);
+/* All samples (invalid buckets included) but those below the bucket of
+ * threshold.  Counts saturate at 2^64 - 1. */
+uint64_t hist_approx_count_above(const histogram *h, double threshold);
+uint64_t hist_approx_count_above_inclusive(const histogram *h, double threshold);
+/* All samples but those up to and including the bucket of threshold. */
+uint64_t hist_approx_count_above_exclusive(const histogram *h, double threshold);
+
 /* ---- Quantiles ---------------------------------------------------------- */
+
+/* Batch estimators over n probabilities in ascending order (NaN entries give
+ * NaN and are ignored by the order test), one forward walk for the batch.
+ * Status 0 (also for n <= 0 and for NaN results when there are no samples),
+ * -2 when the list is not ascending (nothing written), -3 when a probability
+ * lies outside 0..1.  hist_approx_quantile takes the sample of rank
+ * ceil(q x N), hist_approx_quantile7 the one of rank floor((N - 1) x q + 1). */
+int hist_approx_quantile(const histogram *h, const double *q_in, int nq, double *q_out);
+int hist_approx_quantile7(const histogram *h, const double *q_in, int nq, double *q_out);
+/* The share of samples below each of n ascending values, interpolated inside
+ * a bucket; NaN values give NaN.  Status 0, or -2 when the list is not
+ * ascending (outputs up to the offending pair hold NaN, the rest unwritten). */
+int hist_approx_inverse_quantile(const histogram *h, const double *in, int n, double *out);
 
 /* ---- Reshaping ---------------------------------------------------------- */
 
