@@ -13,15 +13,150 @@ extern "C" {
 
 /* ---- Integer machine constants ------------------------------------------ */
 
+/* Integer machine constant number *i (1 to 10): 1 integer base, 2 its digits,
+ * 3 largest int, 4 floating base b, 5-7 single-precision digits, emin, emax,
+ * 8-10 double-precision digits m, emin, emax.  0 for any other index. */
+int ipmpar(int *i);
+
 /* ---- Conventions, error stop and machine constants ---------------------- */
+
+#if defined(__cplusplus)
+#define DISTFN_NORETURN [[noreturn]]
+#else
+#define DISTFN_NORETURN _Noreturn
+#endif
+
+/* Double machine constant: *i <= 1 epsilon, 2 smallest normalized number,
+ * >= 3 largest finite number; derived from ipmpar. */
+double spmpar(int *i);
+/* Safe argument bound of exp: *l == 0 the largest w with exp(w) finite,
+ * otherwise the most negative w with exp(w) normalized (each 0.99999 inside). */
+double exparg(int *l);
+/* Polynomial a[0] + a[1] x + ... + a[*n - 1] x^(*n - 1) by Horner's rule; *n >= 1. */
+double devlpl(double a[], int *n, double *x);
+/* a truncated toward zero (through a 32-bit integer while |a| < 2^31). */
+double fifdint(double a);
+/* The larger of a and b (a unless a < b). */
+double fifdmax1(double a, double b);
+/* The smaller of a and b (b unless a < b). */
+double fifdmin1(double a, double b);
+/* |mag|, negated when sign < 0. */
+double fifdsign(double mag, double sign);
+/* 0 when a < 1 (or NaN), else a truncated toward zero (saturating at LONG_MAX). */
+long fifidint(double a);
+/* Remainder of a / b with the sign of a (truncating division); 0 when b == 0. */
+long fifmod(long a, long b);
+/* Internal consistency failure: prints msg and a newline on stderr (when msg
+ * is not null) and ends the process with exit status 1. */
+DISTFN_NORETURN void ftnstop(const char *msg);
 
 /* ---- Elementary special functions --------------------------------------- */
 
+/* ln(1 + *a), accurate near a = 0; *a > -1. */
+double alnrel(double *a);
+/* ln(1 + *a), identical to alnrel. */
+double dln1px(double *a);
+/* ln(1 - *x); *x < 1. */
+double dln1mx(double *x);
+/* exp(*x) - 1, accurate near x = 0. */
+double rexp(double *x);
+/* exp(*x) - 1, identical to rexp. */
+double dexpm1(double *x);
+/* *x - 1 - ln(*x); *x > 0. */
+double rlog(double *x);
+/* *x - ln(1 + *x); *x > -1. */
+double rlog1(double *x);
+/* exp(*mu + *x) without needless overflow or underflow. */
+double esum(int *mu, double *x);
+/* The error function erf(*x). */
+double erf1(double *x);
+/* erfc(*x) when *ind == 0, otherwise exp(x^2) erfc(*x). */
+double erfc1(int *ind, double *x);
+
 /* ---- Gamma, beta and digamma functions ---------------------------------- */
+
+/* 1/Gamma(*a + 1) - 1, for -0.5 <= a <= 1.5. */
+double gam1(double *a);
+/* ln Gamma(1 + *a), for -0.2 < a <= 1.25. */
+double gamln1(double *a);
+/* ln Gamma(*a), *a > 0. */
+double gamln(double *a);
+/* ln Gamma(*a), identical to gamln. */
+double dlngam(double *a);
+/* ln Gamma(*x), *x > 0, by a rational form on [2, 3] and Stirling's series;
+ * +inf at 0, NaN for negative x. */
+double alngam(double *x);
+/* Gamma(*a); 0 at the poles, for |a| >= 1000 and when the result overflows. */
+double Xgamm(double *a);
+/* ln Gamma(*a + *b), for 1 <= a, b <= 2. */
+double gsumln(double *a, double *b);
+/* ln(Gamma(*b) / Gamma(*a + *b)), for b >= 8. */
+double algdiv(double *a, double *b);
+/* del(a0) + del(b0) - del(a0 + b0), del the remainder of Stirling's formula
+ * for ln Gamma; a0, b0 >= 8. */
+double bcorr(double *a0, double *b0);
+/* ln B(*a0, *b0), the logarithm of the beta function; a0, b0 > 0. */
+double betaln(double *a0, double *b0);
+/* ln B(*a0, *b0), identical to betaln. */
+double dlnbet(double *a0, double *b0);
+/* The digamma function psi(*x); 0 at x = 0, at the poles and for x <= -2^31. */
+double psi(double *x);
+/* ln Gamma(*z) - (0.5 ln(2 pi) + (z - 0.5) ln z - z); stops the process
+ * through ftnstop when *z <= 0. */
+double dstrem(double *z);
+/* ln B(*a, *b) minus its Stirling approximation; a, b > 0. */
+double dbetrm(double *a, double *b);
 
 /* ---- Incomplete beta ratio ---------------------------------------------- */
 
+/* *w = I_x(a, b) and *w1 = 1 - I_x(a, b) for a, b >= 0; *y is 1 - x supplied
+ * by the caller.  *ierr: 0 computed (NaN results for a NaN argument),
+ * 1 a or b < 0, 2 a = b = 0, 3 x outside [0, 1], 4 y outside [0, 1],
+ * 5 |x + y - 1| > 3 eps, 6 x = a = 0, 7 y = b = 0; w = w1 = 0 on error. */
+void bratio(double *a, double *b, double *x, double *y, double *w, double *w1, int *ierr);
+/* I_x(a, b) by its power series; for b <= 1 or b x <= 0.7. */
+double bpser(double *a, double *b, double *x, double *eps);
+/* I_x(a, b) - I_x(a + n, b), *n >= 1. */
+double bup(double *a, double *b, double *x, double *y, int *n, double *eps);
+/* I_x(a, b) by continued fraction for a, b > 1; *lambda = (a + b) y - b. */
+double bfrac(double *a, double *b, double *x, double *y, double *lambda, double *eps);
+/* Adds the asymptotic expansion of I_x(a, b) for a >= 15, b <= 1 to *w;
+ * *ierr 0 when added, 1 when it cannot be computed (*w unchanged). */
+void bgrat(double *a, double *b, double *x, double *y, double *w, double *eps, int *ierr);
+/* Incomplete gamma ratios *p = P(a, x), *q = Q(a, x) for a <= 1, given
+ * *r = exp(-x) x^a / Gamma(a). */
+void grat1(double *a, double *x, double *r, double *p, double *q, double *eps);
+/* I_x(a, b) for large a and b by the asymptotic expansion in
+ * *lambda = (a + b) y - b >= 0. */
+double basym(double *a, double *b, double *lambda, double *eps);
+/* I_(1-x)(b, a) for a < min(eps, eps b), b x <= 1, x <= 0.5. */
+double apser(double *a, double *b, double *x, double *eps);
+/* I_x(a, b) for b < min(eps, eps a), x <= 0.5. */
+double fpser(double *a, double *b, double *x, double *eps);
+/* x^a y^b / B(a, b). */
+double brcomp(double *a, double *b, double *x, double *y);
+/* exp(mu) x^a y^b / B(a, b). */
+double brcmp1(int *mu, double *a, double *b, double *x, double *y);
+
 /* ---- Beta-based cumulative distributions -------------------------------- */
+
+/* Each writes *cum = P[X <= value] and *ccum = 1 - *cum; the pairs (x, y) and
+ * (pr, ompr) carry a value and its complement separately. */
+
+/* Beta distribution with shapes a, b at x (y = 1 - x). */
+void cumbet(double *x, double *y, double *a, double *b, double *cum, double *ccum);
+/* Binomial: s or fewer successes in xn trials with success probability pr;
+ * s >= xn gives exactly 1 and 0; fractional s and xn interpolate. */
+void cumbin(double *s, double *xn, double *pr, double *ompr, double *cum, double *ccum);
+/* Negative binomial: s or fewer failures before the xn-th success. */
+void cumnbn(double *s, double *xn, double *pr, double *ompr, double *cum, double *ccum);
+/* Student's t with df degrees of freedom at t. */
+void cumt(double *t, double *df, double *cum, double *ccum);
+/* F with dfn and dfd degrees of freedom at f. */
+void cumf(double *f, double *dfn, double *dfd, double *cum, double *ccum);
+/* Noncentral F with noncentrality pnonc, summed as a Poisson mixture to a
+ * relative term size of 1e-4; NaN when the sum cannot be completed. */
+void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, double *ccum);
 
 /* ---- Incomplete gamma ratio and gamma-based distributions --------------- */
 
