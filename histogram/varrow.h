@@ -158,7 +158,43 @@ int hist_approx_inverse_quantile(const histogram *h, const double *in, int n, do
 
 /* ---- Reshaping ---------------------------------------------------------- */
 
+/* Keeps only the buckets whose range touches [lower, upper] (closed), whole;
+ * drops invalid buckets.  A NaN bound sets no limit on its side.  Zero-count
+ * entries go as well when anything is dropped.  NULL does nothing. */
+void hist_clamp(histogram *h, double lower, double upper);
+/* A new histogram (caller frees) with src's counts: buckets with exp below
+ * mbe count as zero, those at mbe keep one significant digit, the others
+ * stay.  src may be NULL (empty result); src is not changed. */
+histogram *hist_compress_mbe(const histogram *src, int8_t mbe);
+/* Thins h as if each sample were kept with probability ratio (below 0 keeps
+ * none, above 1 keeps all): each non-empty entry draws one drand48() number
+ * and its count becomes a binomial draw.  Empty entries are dropped.  A NaN
+ * ratio leaves h unchanged and draws nothing.  NULL does nothing. */
+void hist_downsample(histogram *h, double ratio);
+
 /* ---- Approximation from ad-hoc bins ------------------------------------- */
+
+/* One bin of another system's histogram.  An edge of -1e128 or below (such as
+ * -infinity) opens the first bin; 1e128 or above opens the last. */
+typedef struct hist_adhoc_bin {
+  uint64_t count;
+  double lower;
+  double upper;
+} hist_adhoc_bin;
+
+/* Where a bin's count is placed, between its inner edge (nearer zero) and its
+ * outer edge.  Any other value places every closed bin at 0. */
+typedef enum hist_adhoc_mode {
+  HIST_ADHOC_ARITHMETIC_MID = 0,
+  HIST_ADHOC_HARMONIC_MID = 1,
+  HIST_ADHOC_OUTER_EDGE = 2,
+  HIST_ADHOC_INNER_EDGE = 3
+} hist_adhoc_mode;
+
+/* A new histogram (caller frees) holding each bin's count at one value chosen
+ * by mode (a hist_adhoc_mode); open end bins are placed one neighbouring
+ * width beyond their finite edge.  bins may be NULL only when nbins is 0. */
+histogram *hist_create_approximation_from_adhoc(int mode, const hist_adhoc_bin *bins, uint64_t nbins);
 
 #ifdef __cplusplus
 }
