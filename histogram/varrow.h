@@ -114,7 +114,46 @@ uint64_t hist_sample_count(const histogram *h);
 
 /* ---- Serialized form ---------------------------------------------------- */
 
+/* Width limits of a serialized count: row k holds 2^(8(k+1)) - 1; a count
+ * takes k + 1 bytes for the first row k whose limit is at least the count. */
+extern const uint64_t bvl_limits[7];
+
+/* Exact length in bytes that hist_serialize writes (2 for NULL or empty). */
+ssize_t hist_serialize_estimate(const histogram *h);
+/* Writes the record (2-byte big-endian bucket count, then per non-zero bucket
+ * val, exp, width byte and 1..8 little-endian count bytes) into buff: the
+ * bytes written, or -1 when buff_len is too small.  h may be NULL. */
+ssize_t hist_serialize(const histogram *h, void *buff, ssize_t buff_len);
+/* Replaces h's content with the record in buff: the bytes consumed, or -1
+ * (h then empty, without entry array).  Unordered or repeated buckets are put
+ * in order and their counts added. */
+ssize_t hist_deserialize(histogram *h, const void *buff, ssize_t buff_len);
+/* Upper bound of the base64 text length: (estimate / 3) x 4 + 4. */
+ssize_t hist_serialize_b64_estimate(const histogram *h);
+/* Writes the record as base64 text, without NUL: the characters written, 0
+ * when buff_len is too small, -1 when working memory is missing. */
+ssize_t hist_serialize_b64(const histogram *h, char *b64_buff, size_t buff_len);
+/* Replaces h's content with the record read from base64 text, skipping white
+ * space and stopping at any other non-base64 byte: the record bytes read, or
+ * -1 unless the text decodes to exactly one valid record. */
+ssize_t hist_deserialize_b64(histogram *h, const char *b64_text, size_t b64_len);
+
 /* ---- Merging and arithmetic --------------------------------------------- */
+
+/* Adds the counts of cnt source histograms (NULL entries are empty) into tgt,
+ * bucket by bucket, saturating: tgt's new number of buckets, or -1 (tgt
+ * unchanged) when working memory is missing or the result would pass 65,535
+ * buckets. */
+int hist_accumulate(histogram *tgt, const histogram *const *src, int cnt);
+/* Subtracts each source's counts from tgt, clamping at 0, without adding or
+ * removing buckets: 0 when every count was subtracted in full, else -1. */
+int hist_subtract(histogram *tgt, const histogram *const *src, int cnt);
+/* Adds src's counts, read as signed 64-bit deltas, modulo 2^64: 0, or -1 when
+ * a result leaves 0..2^64-1.  On 0 the zero-count buckets are dropped. */
+int hist_add_as_int64(histogram *tgt, const histogram *src);
+/* Subtracts src's counts modulo 2^64: 0, or -1 when a result read as signed
+ * would be -2^63 or lower.  On 0 the zero-count buckets are dropped. */
+int hist_subtract_as_int64(histogram *tgt, const histogram *src);
 
 /* ---- Counts and moments ------------------------------------------------- */
 
