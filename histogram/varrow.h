@@ -232,7 +232,7 @@ typedef enum hist_adhoc_mode {
 
 /* A new histogram (caller frees) holding each bin's count at one value chosen
  * by mode (a hist_adhoc_mode); open end bins are placed one neighbouring
- * width beyond their finite edge.  bins may be NULL only when nbins is 0. */
+ * width beyond their finite edge.  NULL bins give an empty histogram. */
 histogram *hist_create_approximation_from_adhoc(int mode, const hist_adhoc_bin *bins, uint64_t nbins);
 
 #ifdef __cplusplus
