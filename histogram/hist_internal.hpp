@@ -79,3 +79,76 @@ void hist_fast_rebuild(histogram *h, int start, int clear);
 
 // Creates an empty histogram of the given variant and (already clamped) capacity.
 histogram *hist_create(int capacity, bool fast, const hist_allocator *allocator);
+
+// The straightforward conversion through log10, with values that log10 rounds
+// up to the next power of ten put back into their own decade.  The fast
+// conversion defers to it next to powers of ten; tests and benchmarks use it
+// as the reference.
+hist_bucket double_to_hist_bucket_by_log10(double d);
+
+// ---- Counts, moments and quantiles ----
+
+#include <span>
+
+// The entries in use, in bucket order; empty for NULL or a histogram without storage.
+inline std::span<const hist_bucket_entry> hist_entries(const histogram *h) {
+  if (h == nullptr || h->entries == nullptr) return {};
+  return {h->entries, h->used};
+}
+
+// Sums of 64-bit counts in this type cannot wrap: 65,535 entries add up to
+// less than 2^80.
+using hist_wide_count = unsigned __int128;
+
+// ---- Reshaping and ad-hoc bins (downsample.cpp, adhoc.cpp) ----
+
+#include <algorithm>
+
+// The inversion behind hist_downsample: the smallest k in 0..n with
+// lower_tail(k) >= u, where lower_tail(k) = P[X <= k] for X ~ Binomial(n, p),
+// 0 < p < 1, 0 <= u < 1.  It starts at the mean, jumps once by span /
+// (0.005 n) and then bisects, so it evaluates lower_tail about log2(n) times.
+// Counts and positions stay in 64-bit integers and the bracket shrinks on
+// every step, so the search ends for every n up to 2^64 - 1.  A template so
+// that tests and benchmarks can check and count the evaluations.
+template <class LowerTail>
+uint64_t hist_binomial_inverse(uint64_t n, double p, double u, LowerTail lower_tail) {
+  constexpr double first_divisor_per_trial = 0.005;
+  constexpr uint64_t bisection_divisor = 2;
+  const double trials = static_cast<double>(n);
+  // n may round up to a larger double; p < 1 keeps the product below 2^64.
+  uint64_t k = std::min(static_cast<uint64_t>(p * trials), n);
+  uint64_t divisor = std::max(static_cast<uint64_t>(first_divisor_per_trial * trials), bisection_divisor);
+  uint64_t lo = 0;  // lower_tail(lo) < u, or lo is 0 and not yet evaluated
+  uint64_t hi = n;  // lower_tail(hi) >= u; lower_tail(n) is 1
+  for (;;) {
+    // Only hi is left in the bracket: it is the answer without evaluating.
+    if (k == hi && k - lo == 1) return k;
+    const bool reached = lower_tail(k) >= u;
+    if (reached) {
+      if (k == 0) return 0;
+      hi = k;
+    } else {
+      if (k == n) return n;
+      lo = k;
+    }
+    const uint64_t span = hi - lo;
+    const uint64_t move = std::max<uint64_t>(span >= divisor ? span / divisor : span / 2, 1);
+    divisor = bisection_divisor;
+    k = reached ? hi - move : lo + move;
+  }
+}
+
+// The value at which hist_create_approximation_from_adhoc places bins[index]
+// (index < nbins).  *prev_width holds the signed width of the bin before it
+// (0 before the first) and receives this bin's.
+double hist_adhoc_placement(int mode, const hist_adhoc_bin *bins, uint64_t nbins, uint64_t index,
+                            double *prev_width);
+
+// ---- Serialized form and merging (serialize.cpp, merge.cpp) ----
+
+// a + b, or 2^64 - 1 when the sum does not fit: counts saturate.
+inline uint64_t hist_saturating_add(uint64_t a, uint64_t b) {
+  uint64_t sum;
+  return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
+}

@@ -1,0 +1,116 @@
+// Adding and removing samples.  Counts saturate at 2^64 - 1 and removal stops
+// at 0; every operation reports the amount that actually changed.
+#include <cstring>
+
+#include "hist_internal.hpp"
+
+namespace {
+
+// The part of n that fits above count before 2^64 - 1.
+uint64_t addable(uint64_t count, uint64_t n) {
+  const uint64_t room = UINT64_MAX - count;
+  return n > room ? room : n;
+}
+
+void ensure_storage(histogram *h) {
+  if (h->entries) return;
+  h->entries = static_cast<hist_bucket_entry *>(h->allocator->malloc(hist_growth_step * sizeof(hist_bucket_entry)));
+  h->capacity = hist_growth_step;
+}
+
+// Opens a gap at position p for a new entry, growing the array by one step
+// when it is full (copy and gap in a single pass).  False when the 16-bit
+// limits leave no room.
+bool open_gap(histogram *h, int p) {
+  const int used = h->used;
+  if (used < h->capacity) {
+    std::memmove(h->entries + p + 1, h->entries + p, (used - p) * sizeof(hist_bucket_entry));
+    return true;
+  }
+  if (used >= hist_max_entries) return false;
+  int grown = h->capacity + hist_growth_step;
+  if (grown > hist_max_entries) grown = hist_max_entries;
+  auto *fresh = static_cast<hist_bucket_entry *>(h->allocator->malloc(grown * sizeof(hist_bucket_entry)));
+  std::memcpy(fresh, h->entries, p * sizeof(hist_bucket_entry));
+  std::memcpy(fresh + p + 1, h->entries + p, (used - p) * sizeof(hist_bucket_entry));
+  h->allocator->free(h->entries);
+  h->entries = fresh;
+  h->capacity = static_cast<uint16_t>(grown);
+  return true;
+}
+
+uint64_t insert_new_entry(histogram *h, int p, hist_bucket hb, uint64_t count) {
+  if (!open_gap(h, p)) return 0;
+  h->entries[p].bucket = hb;
+  h->entries[p].count = count;
+  h->used++;
+  hist_fast_rebuild(h, p, 0);
+  return count;
+}
+
+}  // namespace
+
+extern "C" {
+
+uint64_t hist_insert_raw(histogram *h, hist_bucket hb, uint64_t count) {
+  ensure_storage(h);
+  int p;
+  if (hist_internal_find(h, hb, &p)) {
+    const uint64_t added = addable(h->entries[p].count, count);
+    h->entries[p].count += added;
+    return added;
+  }
+  return insert_new_entry(h, p, hb, count);
+}
+
+uint64_t hist_insert_raw_end(histogram *h, hist_bucket hb, uint64_t count) {
+  if (h->used == h->capacity) return hist_insert_raw(h, hb, count);
+  if (h->used > 0) {
+    const hist_bucket last = h->entries[h->used - 1].bucket;
+    if (hist_bucket_compare(last, hb) >= 0) return hist_insert_raw(h, hb, count);
+  }
+  return insert_new_entry(h, h->used, hb, count);
+}
+
+uint64_t hist_insert(histogram *h, double value, uint64_t count) {
+  return hist_insert_raw(h, double_to_hist_bucket(value), count);
+}
+
+uint64_t hist_insert_intscale(histogram *h, int64_t value, int scale, uint64_t count) {
+  return hist_insert_raw(h, int_scale_to_hist_bucket(value, scale), count);
+}
+
+uint64_t hist_remove_raw(histogram *h, hist_bucket hb, uint64_t count) {
+  int p;
+  if (!hist_internal_find(h, hb, &p)) return 0;
+  const uint64_t held = h->entries[p].count;
+  const uint64_t removed = held < count ? held : count;
+  h->entries[p].count = held - removed;
+  return removed;
+}
+
+uint64_t hist_remove(histogram *h, double value, uint64_t count) {
+  return hist_remove_raw(h, double_to_hist_bucket(value), count);
+}
+
+void hist_remove_zeroes(histogram *h) {
+  if (!h) return;
+  int kept = 0;
+  for (int i = 0; i < h->used; ++i)
+    if (h->entries[i].count != 0) h->entries[kept++] = h->entries[i];
+  h->used = static_cast<uint16_t>(kept);
+  hist_fast_rebuild(h, 0, 1);
+}
+
+uint64_t hist_sample_count(const histogram *h) {
+  if (!h) return 0;
+  uint64_t total = 0;
+  for (int i = 0; i < h->used; ++i) {
+    const uint64_t count = h->entries[i].count;
+    if (addable(total, count) != count) return UINT64_MAX;
+    total += count;
+  }
+  return total;
+}
+
+}  // extern "C"
