@@ -1,0 +1,51 @@
+// Declarations shared by the units of distfn but not part of its C interface.
+#pragma once
+
+#include <climits>
+#include <cstddef>
+#include <span>
+
+#include "distfn.h"
+
+// ---- foundations ------------------------------------------------------------
+
+namespace distfn {
+
+// c[0] + c[1] x + ... + c[n-1] x^(n-1), by Horner's rule from the highest
+// power down: the order in which every coefficient set of the library that is
+// stored in increasing powers is evaluated (devlpl is this for C callers).
+constexpr double polynomial_ascending(std::span<const double> c, double x) {
+  double sum = c.back();
+  for (std::size_t i = c.size() - 1; i-- > 0;) sum = sum * x + c[i];
+  return sum;
+}
+
+// c[0] x^(n-1) + c[1] x^(n-2) + ... + c[n-1], by Horner's rule: the sets that
+// are stored highest power first.
+constexpr double polynomial_descending(std::span<const double> c, double x) {
+  double sum = c.front();
+  for (std::size_t i = 1; i < c.size(); ++i) sum = sum * x + c[i];
+  return sum;
+}
+
+// 1 + q[0] x + ... + q[n-1] x^n: a denominator whose constant term 1 is not
+// stored, evaluated as ((q[n-1] x + q[n-2]) x + ... + q[0]) x + 1.
+constexpr double unit_polynomial_ascending(std::span<const double> q, double x) {
+  return polynomial_ascending(q, x) * x + 1.0;
+}
+
+// q[0] x^n + ... + q[n-1] x + 1, the highest-power-first counterpart.
+constexpr double unit_polynomial_descending(std::span<const double> q, double x) {
+  return polynomial_descending(q, x) * x + 1.0;
+}
+
+// The whole part of a positive value, truncated toward zero into a 32-bit
+// integer as the loop counts of the gamma-family reductions need; 0 for
+// values that are not positive (or NaN), INT_MAX beyond the int range.
+constexpr int whole_part(double x) {
+  if (!(x > 0.0)) return 0;
+  if (x >= static_cast<double>(INT_MAX)) return INT_MAX;
+  return static_cast<int>(x);
+}
+
+}  // namespace distfn
