@@ -49,3 +49,21 @@ constexpr int whole_part(double x) {
 }
 
 }  // namespace distfn
+
+// ---- incomplete beta ratio ---------------------------------------------------
+
+namespace distfn {
+
+// Calls a function of the pointer-passing interface with values: the
+// arguments are copied into this frame and their addresses handed on.
+template <auto Function, typename... Args>
+inline double by_value(Args... args) {
+  return Function(&args...);
+}
+
+// Backstop for the loops that end only on a convergence test: far above the
+// steps that any valid argument needs, it ends a loop fed with a NaN or an
+// otherwise unusable value, whose result is then NaN.
+inline constexpr int convergence_step_limit = 1000000;
+
+}  // namespace distfn
