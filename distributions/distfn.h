@@ -200,7 +200,64 @@ double dlanor(double *x);
 
 /* ---- Reverse-communication solvers -------------------------------------- */
 
+/* Search parameters of dinvr: interval [small, big], first step
+ * max(absstp, relstp |start|), step growth factor stpmul, and the tolerances
+ * handed on to dzror.  The state is per thread. */
+void dstinv(double *small, double *big, double *absstp, double *relstp, double *stpmul,
+            double *abstol, double *reltol);
+/* One step of a bounded monotone zero search by reverse communication: start
+ * with *status = 0 and *x in [small, big]; while it returns *status = 1,
+ * store f(*x) in *fx and call again.  0: the zero is in *x; -1: not bracketed
+ * in [small, big], *qleft = 1 at small (0 at big), *qhi = 1 f above zero there. */
+void dinvr(int *status, double *x, double *fx, unsigned long *qleft, unsigned long *qhi);
+/* Bracket [xlo, xhi] and tolerances of dzror.  The state is per thread. */
+void dstzr(double *xlo, double *xhi, double *abstol, double *reltol);
+/* One step of a bracketed zero search (secant, three-point interpolation and
+ * bisection) by reverse communication, as dinvr.  0: the zero lies between
+ * *xlo (best estimate) and *xhi; -1: no sign change, *qhi = 1 when both ends
+ * are positive, *qleft = 1 when the zero lies to the left. */
+void dzror(int *status, double *x, double *fx, double *xlo, double *xhi, unsigned long *qleft,
+           unsigned long *qhi);
+
 /* ---- Parameter-solving front ends --------------------------------------- */
+
+/* Each solves its distribution for the one quantity that *which selects
+ * (1: p and q from the rest; higher: a value or parameter, in argument order)
+ * given the others.  *status: 0 success; -1 which out of range (*bound the
+ * nearest valid case); -i the i-th argument, counting which as 1, out of
+ * range, NaN or infinite (*bound the limit it broke); 1 or 2 the search ended
+ * at its lower or upper limit (*bound that limit); 3 p + q is not 1; 4 the
+ * complement pair is not 1 (*bound 0 for a negative sum, else 1); 10 the
+ * gamma computations failed.  *bound is not written on success. */
+
+/* Beta: 1 p,q; 2 x,y; 3 a; 4 b. */
+void cdfbet(int *which, double *p, double *q, double *x, double *y, double *a, double *b, int *status,
+            double *bound);
+/* Binomial: 1 p,q; 2 s; 3 xn; 4 pr,ompr. */
+void cdfbin(int *which, double *p, double *q, double *s, double *xn, double *pr, double *ompr, int *status,
+            double *bound);
+/* Chi-square: 1 p,q; 2 x; 3 df. */
+void cdfchi(int *which, double *p, double *q, double *x, double *df, int *status, double *bound);
+/* Noncentral chi-square: 1 p,q; 2 x; 3 df; 4 pnonc.  q is never read. */
+void cdfchn(int *which, double *p, double *q, double *x, double *df, double *pnonc, int *status,
+            double *bound);
+/* F: 1 p,q; 2 f; 3 dfn; 4 dfd. */
+void cdff(int *which, double *p, double *q, double *f, double *dfn, double *dfd, int *status, double *bound);
+/* Noncentral F: 1 p,q; 2 f; 3 dfn; 4 dfd; 5 pnonc.  q is never read. */
+void cdffnc(int *which, double *p, double *q, double *f, double *dfn, double *dfd, double *pnonc, int *status,
+            double *bound);
+/* Gamma with shape and scale (rate of x): 1 p,q; 2 x; 3 shape; 4 scale. */
+void cdfgam(int *which, double *p, double *q, double *x, double *shape, double *scale, int *status,
+            double *bound);
+/* Negative binomial: 1 p,q; 2 s; 3 xn; 4 pr,ompr. */
+void cdfnbn(int *which, double *p, double *q, double *s, double *xn, double *pr, double *ompr, int *status,
+            double *bound);
+/* Normal, in closed form: 1 p,q; 2 x; 3 mean; 4 sd. */
+void cdfnor(int *which, double *p, double *q, double *x, double *mean, double *sd, int *status, double *bound);
+/* Poisson: 1 p,q; 2 s; 3 xlam. */
+void cdfpoi(int *which, double *p, double *q, double *s, double *xlam, int *status, double *bound);
+/* Student's t: 1 p,q; 2 t; 3 df. */
+void cdft(int *which, double *p, double *q, double *t, double *df, int *status, double *bound);
 
 #ifdef __cplusplus
 }
