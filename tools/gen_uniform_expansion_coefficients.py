@@ -1,0 +1,171 @@
+#!/usr/bin/python3
+"""Derive the coefficients of the uniform asymptotic expansion of the
+incomplete gamma ratio and write distributions/incomplete_gamma_coefficients.hpp.
+
+With lambda = x/a and z defined by z^2/2 = lambda - 1 - ln(lambda), sign(z) =
+sign(lambda - 1) (DLMF 8.12.9 with eta = z), the correction to the leading
+erfc term is a series sum_k c_k(z) a^-k, where
+
+    c_0(z) = 1/(lambda - 1) - 1/z,
+    c_k(z) = (1/z) d c_{k-1}/dz + (-1)^k g_k / (lambda - 1),
+
+and g_k are the coefficients of Stirling's series for Gamma(a).  Every c_k is
+a power series in z; the tables hold its coefficients of z^1, z^2, ... and the
+scalars d10..d70 its constant terms (c_0's constant term is -1/3).
+
+All arithmetic is exact (sympy rationals); each value is rounded to 15
+significant digits only when it is written out.
+
+Usage: /usr/bin/python3 tools/gen_uniform_expansion_coefficients.py [output]
+"""
+import sys
+from decimal import Decimal, ROUND_HALF_EVEN, getcontext
+from pathlib import Path
+
+from sympy import Rational
+
+# Truncation order of every power series.  c_k loses two orders per step of
+# the recurrence, and c_7 is needed to order 0, so 14 would do; keep margin.
+ORDER = 24
+
+# Stirling's series Gamma(a) ~ sqrt(2 pi / a) (a/e)^a sum_k g_k a^-k (DLMF 5.11.3).
+STIRLING = [Rational(1), Rational(1, 12), Rational(1, 288), Rational(-139, 51840),
+            Rational(-571, 2488320), Rational(163879, 209018880),
+            Rational(5246819, 75246796800), Rational(-534703531, 902961561600)]
+
+# Number of z^(n+1) coefficients kept per c_k, k = 0..6; c_7 keeps only its constant.
+TABLE_LENGTHS = [13, 12, 10, 8, 6, 4, 2]
+SIGNIFICANT_DIGITS = 15
+
+
+def mul(f, g):
+    """Product of two power series (lists of coefficients from z^0)."""
+    out = [Rational(0)] * ORDER
+    for i, fi in enumerate(f):
+        if fi == 0:
+            continue
+        for j in range(ORDER - i):
+            out[i + j] += fi * g[j]
+    return out
+
+
+def reciprocal(f):
+    """1/f for a series with nonzero constant term."""
+    out = [Rational(0)] * ORDER
+    out[0] = 1 / f[0]
+    for n in range(1, ORDER):
+        out[n] = -sum(f[k] * out[n - k] for k in range(1, n + 1)) / f[0]
+    return out
+
+
+def sqrt_series(f):
+    """Square root of a series with constant term 1."""
+    assert f[0] == 1
+    out = [Rational(0)] * ORDER
+    out[0] = Rational(1)
+    for n in range(1, ORDER):
+        out[n] = (f[n] - sum(out[k] * out[n - k] for k in range(1, n))) / 2
+    return out
+
+
+def compose(f, g):
+    """f(g(z)) for g without constant term."""
+    assert g[0] == 0
+    out = [Rational(0)] * ORDER
+    power = [Rational(1)] + [Rational(0)] * (ORDER - 1)
+    for fk in f:
+        out = [o + fk * p for o, p in zip(out, power)]
+        power = mul(power, g)
+    return out
+
+
+def revert(f):
+    """The series g with f(g(z)) = z, for f = z + f_2 z^2 + ..."""
+    assert f[0] == 0 and f[1] == 1
+    higher = [Rational(0), Rational(0)] + f[2:]
+    identity = [Rational(0), Rational(1)] + [Rational(0)] * (ORDER - 2)
+    g = identity[:]
+    for _ in range(ORDER):
+        correction = compose(higher, g)
+        g = [i - c for i, c in zip(identity, correction)]
+    return g
+
+
+def lambda_minus_one():
+    """lambda - 1 as a series in z, from z^2/2 = L - ln(1 + L) with L = lambda - 1."""
+    # z^2 = L^2 * 2 sum_{k>=2} (-1)^k L^(k-2)/k, so z = L * sqrt(that sum).
+    inner = [Rational(2 * (-1) ** k, k) for k in range(2, ORDER + 2)]
+    z_of_l = [Rational(0)] + sqrt_series(inner)[:ORDER - 1]
+    return revert(z_of_l)
+
+
+def laurent_terms():
+    """The series c_0 .. c_7 as dicts exponent -> coefficient (exponent >= -1)."""
+    lm1 = lambda_minus_one()
+    # 1/(lambda - 1) = z^-1 / ((lambda - 1)/z)
+    inv = reciprocal(lm1[1:] + [Rational(0)])
+    inv_lm1 = {n - 1: c for n, c in enumerate(inv)}
+    valid_top = ORDER - 3
+    c = dict(inv_lm1)
+    c[-1] -= 1
+    terms = [c]
+    for k in range(1, len(STIRLING)):
+        derivative_over_z = {n - 2: n * v for n, v in c.items() if n != 0}
+        sign = -1 if k % 2 else 1
+        nxt = {n: derivative_over_z.get(n, 0) + sign * STIRLING[k] * inv_lm1.get(n, 0)
+               for n in set(derivative_over_z) | set(inv_lm1)}
+        valid_top -= 2
+        for pole in [n for n in nxt if n < 0]:
+            assert nxt[pole] == 0, f"c_{k} keeps a pole of order {-pole}"
+        c = {n: v for n, v in nxt.items() if 0 <= n <= valid_top}
+        terms.append(c)
+    return lm1, terms
+
+
+def round15(value):
+    """The rational value rounded to 15 significant digits, as C++ literal text."""
+    getcontext().prec = 60
+    exact = Decimal(int(value.p)) / Decimal(int(value.q))
+    quantum = Decimal(1).scaleb(exact.adjusted() - SIGNIFICANT_DIGITS + 1)
+    rounded = exact.quantize(quantum, rounding=ROUND_HALF_EVEN)
+    return f"{rounded:e}" if rounded.adjusted() < -4 else f"{rounded:f}"
+
+
+def emit(terms):
+    lines = [
+        "// Generated by tools/gen_uniform_expansion_coefficients.py; do not edit.",
+        "//",
+        "// Coefficients of the uniform asymptotic expansion of the incomplete gamma",
+        "// ratio (DLMF 8.12): dk[n] is the coefficient of z^(n+1) in c_k(z) and dk0",
+        "// its constant term, each exact rational rounded to 15 significant digits.",
+        "#pragma once",
+        "",
+        "#include <array>",
+        "",
+        "namespace distfn::uniform_expansion {",
+        "",
+    ]
+    for k, length in enumerate(TABLE_LENGTHS):
+        values = [round15(terms[k][n + 1]) for n in range(length)]
+        lines.append(f"inline constexpr std::array<double, {length}> d{k} = {{")
+        for v in values:
+            lines.append(f"    {v},")
+        lines.append("};")
+    lines.append("")
+    for k in range(1, len(STIRLING)):
+        lines.append(f"inline constexpr double d{k}0 = {round15(terms[k][0])};")
+    lines += ["", "}  // namespace distfn::uniform_expansion", ""]
+    return "\n".join(lines)
+
+
+def main():
+    root = Path(__file__).resolve().parent.parent
+    out = Path(sys.argv[1]) if len(sys.argv) > 1 else root / "distributions" / "incomplete_gamma_coefficients.hpp"
+    lm1, terms = laurent_terms()
+    assert lm1[:5] == [0, 1, Rational(1, 3), Rational(1, 36), Rational(-1, 270)]
+    assert terms[0][0] == Rational(-1, 3)
+    out.write_text(emit(terms))
+
+
+if __name__ == "__main__":
+    main()
