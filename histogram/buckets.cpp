@@ -57,7 +57,8 @@ hist_bucket make_bucket(int val, int exp) {
 // take two digits, handle the decade rollover, and map what cannot be a
 // valid digit pair.
 hist_bucket bucket_from_decade(double magnitude, int sign, int e) {
-  const int m = static_cast<int>(std::floor(magnitude / power_of(e) * 10.0 + digit_nudge));
+  // The operand is non-negative and small, so truncation is floor (and avoids a libm call).
+  const int m = static_cast<int>(magnitude / power_of(e) * 10.0 + digit_nudge);
   int v = m * sign;
   if (v == rolled_over_digits * sign) {
     if (e == max_exponent) return hist_nan_bucket;

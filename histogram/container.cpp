@@ -122,27 +122,19 @@ int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
       }
     }
   }
+  // Branch-free lower bound: the position of the first entry not before b.
+  // Random lookups would mispredict a branching search at every step.
   const int32_t key = hist_bucket_order_key(b);
-  int lo = 0, hi = h->used - 1;
-  while (lo < hi) {
-    const int mid = (lo + hi) / 2;
-    const int32_t mid_key = hist_bucket_order_key(h->entries[mid].bucket);
-    if (mid_key == key) {
-      *pos = mid;
-      return 1;
-    }
-    if (mid_key < key)
-      lo = mid + 1;
-    else
-      hi = mid - 1;
+  const hist_bucket_entry *base = h->entries;
+  int n = h->used;
+  while (n > 1) {
+    const int half = n / 2;
+    base = hist_bucket_order_key(base[half - 1].bucket) < key ? base + half : base;
+    n -= half;
   }
-  const int32_t lo_key = hist_bucket_order_key(h->entries[lo].bucket);
-  if (lo_key == key) {
-    *pos = lo;
-    return 1;
-  }
-  *pos = lo_key < key ? lo + 1 : lo;
-  return 0;
+  const int32_t base_key = hist_bucket_order_key(base->bucket);
+  *pos = static_cast<int>(base - h->entries) + (base_key < key);
+  return base_key == key;
 }
 
 void hist_fast_rebuild(histogram *h, int start, int clear) {
