@@ -5,8 +5,9 @@
 
 Writes, next to this script:
   latencies.txt          the raw latencies in seconds, one line per minute
-  latency.b64            one histogram of all of them
-  latency_per_minute.b64 one histogram per minute
+  latencies.b64          one histogram of all of them
+  latencies_per_minute.b64
+                         one histogram per minute
   cumulative.b64         what a server's cumulative latency histogram showed at
                          the end of each minute; the server restarted during
                          minute 7, so its counts start again from zero there
@@ -70,8 +71,8 @@ def main():
         snapshots.append(' '.join(since_start))
 
     (HERE / 'latencies.txt').write_text(''.join(m + '\n' for m in minutes))
-    (HERE / 'latency.b64').write_text(histmake(program, minutes, per_line=False))
-    (HERE / 'latency_per_minute.b64').write_text(histmake(program, minutes, per_line=True))
+    (HERE / 'latencies.b64').write_text(histmake(program, minutes, per_line=False))
+    (HERE / 'latencies_per_minute.b64').write_text(histmake(program, minutes, per_line=True))
     (HERE / 'cumulative.b64').write_text(histmake(program, snapshots, per_line=True))
 
 
