@@ -1,0 +1,323 @@
+// Merging and arithmetic: accumulation (against a straightforward reference),
+// clamped subtraction and its exactness status, and the wrap rules of the
+// _as_int64 variants.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "histogram/hist_internal.hpp"
+#include "histogram/varrow.h"
+
+namespace {
+
+struct entry {
+  int val;
+  int exp;
+  uint64_t count;
+  bool operator==(const entry &) const = default;
+};
+
+std::ostream &operator<<(std::ostream &os, const entry &e) {
+  return os << "{" << e.val << "," << e.exp << ":" << e.count << "}";
+}
+
+using entries = std::vector<entry>;
+
+hist_bucket bucket(int val, int exp) { return hist_bucket{static_cast<int8_t>(val), static_cast<int8_t>(exp)}; }
+
+struct hist_deleter {
+  void operator()(histogram *h) const { hist_free(h); }
+};
+using hist_ptr = std::unique_ptr<histogram, hist_deleter>;
+
+hist_ptr make(const entries &es, bool fast = false) {
+  hist_ptr h(fast ? hist_fast_alloc() : hist_alloc());
+  for (const entry &e : es) hist_insert_raw(h.get(), bucket(e.val, e.exp), e.count);
+  return h;
+}
+
+entries entries_of(const histogram *h) {
+  entries out;
+  for (int i = 0; i < hist_bucket_count(h); ++i) {
+    hist_bucket b;
+    uint64_t c;
+    hist_bucket_idx_bucket(h, i, &b, &c);
+    out.push_back({b.val, b.exp, c});
+  }
+  return out;
+}
+
+// Every entry strictly ascending and found where it is, through the fast
+// index in a fast histogram.
+void expect_consistent(const histogram *h) {
+  const entries es = entries_of(h);
+  for (size_t i = 0; i < es.size(); ++i) {
+    if (i > 0) {
+      EXPECT_LT(hist_bucket_compare(bucket(es[i - 1].val, es[i - 1].exp), bucket(es[i].val, es[i].exp)), 0);
+    }
+    int pos = -1;
+    EXPECT_EQ(hist_internal_find(h, bucket(es[i].val, es[i].exp), &pos), 1);
+    EXPECT_EQ(pos, static_cast<int>(i));
+  }
+}
+
+constexpr uint64_t max_count = UINT64_MAX;
+constexpr uint64_t half = uint64_t{1} << 63;
+// Bucket shorthands: the values 1.0, 2.0 and 3.0.
+constexpr int one = 10, two = 20, three = 30;
+
+// ---- hist_accumulate ----------------------------------------------------------
+
+struct accumulate_case {
+  const char *name;
+  entries target;
+  std::vector<entries> sources;  // an empty list in a source stands for a null pointer
+  entries expected;
+};
+
+class Accumulate : public ::testing::TestWithParam<bool> {};
+
+TEST_P(Accumulate, Table) {
+  const std::vector<accumulate_case> cases{
+      {"no sources", {{one, 0, 3}, {two, 0, 0}}, {}, {{one, 0, 3}, {two, 0, 0}}},
+      {"into empty", {}, {{{one, 0, 3}}}, {{one, 0, 3}}},
+      {"overlapping", {{two, 0, 1}, {three, 0, 2}}, {{{one, 0, 3}, {two, 0, 5}}}, {{one, 0, 3}, {two, 0, 6}, {three, 0, 2}}},
+      {"null sources change nothing", {{two, 0, 1}}, {{}, {{one, 0, 3}}, {}}, {{one, 0, 3}, {two, 0, 1}}},
+      {"counts saturate", {{one, 0, half}}, {{{one, 0, half}}, {{one, 0, 1}}}, {{one, 0, max_count}}},
+      {"zero counts are carried", {}, {{{one, 0, 0}}, {{-one, 3, 0}}}, {{-one, 3, 0}, {one, 0, 0}}},
+      {"all kinds of bucket",
+       {{0, 0, 1}, {-1, 0, 2}},
+       {{{-99, 127, 1}, {one, -128, 1}}, {{-1, 0, 5}, {0, 0, 1}, {99, 127, 1}}},
+       {{-1, 0, 7}, {-99, 127, 1}, {0, 0, 2}, {one, -128, 1}, {99, 127, 1}}},
+      // Different invalid buckets from different sources still come out in
+      // bucket order, whichever source holds them.
+      {"invalid buckets in order", {}, {{{-1, 0, 1}}, {{5, 0, 1}}, {{100, 3, 1}}}, {{5, 0, 1}, {100, 3, 1}, {-1, 0, 1}}},
+  };
+  for (const accumulate_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const hist_ptr target = make(c.target, GetParam());
+    std::vector<hist_ptr> owned;
+    std::vector<const histogram *> sources;
+    for (const entries &es : c.sources) {
+      owned.push_back(es.empty() ? nullptr : make(es));
+      sources.push_back(owned.back().get());
+    }
+    EXPECT_EQ(hist_accumulate(target.get(), sources.data(), static_cast<int>(sources.size())),
+              static_cast<int>(c.expected.size()));
+    EXPECT_EQ(entries_of(target.get()), c.expected);
+    EXPECT_EQ(target->capacity, std::max<size_t>(c.expected.size(), 1));
+    expect_consistent(target.get());
+  }
+}
+
+TEST_P(Accumulate, TargetAmongSourcesCountsItsPreviousContents) {
+  const hist_ptr target = make({{one, 0, 2}, {two, 0, 3}}, GetParam());
+  const hist_ptr other = make({{two, 0, 1}});
+  const histogram *sources[] = {target.get(), other.get()};
+  EXPECT_EQ(hist_accumulate(target.get(), sources, 2), 2);
+  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 4}, {two, 0, 7}}));
+}
+
+TEST_P(Accumulate, NegativeSourceCountIsRefused) {
+  const hist_ptr target = make({{one, 0, 2}}, GetParam());
+  EXPECT_EQ(hist_accumulate(target.get(), nullptr, -1), -1);
+  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 2}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndFast, Accumulate, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "fast" : "plain"; });
+
+// The reference: every source entry inserted one by one.
+entries reference_sum(const histogram *target, const std::vector<const histogram *> &sources) {
+  const hist_ptr sum(hist_alloc());
+  for (const histogram *h : sources)
+    for (const entry &e : entries_of(h)) hist_insert_raw(sum.get(), bucket(e.val, e.exp), e.count);
+  for (const entry &e : entries_of(target)) hist_insert_raw(sum.get(), bucket(e.val, e.exp), e.count);
+  return entries_of(sum.get());
+}
+
+// Source counts on both sides of the local working buffers (1,024 source
+// pointers, 8,192 merge heads), random overlapping buckets and huge counts.
+TEST(AccumulateMany, MatchesReference) {
+  std::mt19937_64 rng(7);
+  for (const int n : {1, 3, 1024, 1025, 8192, 8193}) {
+    SCOPED_TRACE(n);
+    std::vector<hist_ptr> owned;
+    std::vector<const histogram *> sources;
+    for (int i = 0; i < n; ++i) {
+      if (rng() % 17 == 0) {
+        sources.push_back(nullptr);
+        continue;
+      }
+      hist_ptr h(hist_alloc());
+      const int buckets = static_cast<int>(rng() % 6);
+      for (int b = 0; b < buckets; ++b)
+        hist_insert_raw(h.get(), bucket(static_cast<int>(10 + rng() % 90) * (rng() % 2 ? 1 : -1), static_cast<int>(rng() % 8)),
+                        rng() % 4 == 0 ? rng() : rng() % 100);
+      sources.push_back(h.get());
+      owned.push_back(std::move(h));
+    }
+    const hist_ptr target = make({{one, 0, 1}, {55, 9, 2}}, true);
+    const entries expected = reference_sum(target.get(), sources);
+    EXPECT_EQ(hist_accumulate(target.get(), sources.data(), n), static_cast<int>(expected.size()));
+    EXPECT_EQ(entries_of(target.get()), expected);
+    expect_consistent(target.get());
+  }
+}
+
+// Every one of the 65,536 bit patterns of a bucket: one histogram holds all
+// but one, another the last.  Their union cannot be held in 16 bits.
+TEST(AccumulateLimits, ResultBeyondEntryLimitIsRefused) {
+  std::vector<hist_bucket> all;
+  for (int v = -128; v < 128; ++v)
+    for (int e = -128; e < 128; ++e) all.push_back(bucket(v, e));
+  std::sort(all.begin(), all.end(), [](hist_bucket a, hist_bucket b) { return hist_bucket_compare(a, b) < 0; });
+  // An empty record announcing 65,535 buckets sizes the array; the raw
+  // insertions then append in order.
+  const hist_ptr most(hist_alloc());
+  const uint8_t header[] = {0xff, 0xff};
+  ASSERT_EQ(hist_deserialize(most.get(), header, 2), 2);
+  for (size_t i = 0; i + 1 < all.size(); ++i) hist_insert_raw_end(most.get(), all[i], 1);
+  ASSERT_EQ(hist_bucket_count(most.get()), 65535);
+  const hist_ptr last = make({{all.back().val, all.back().exp, 1}});
+
+  const histogram *sources[] = {last.get()};
+  EXPECT_EQ(hist_accumulate(most.get(), sources, 1), -1);
+  EXPECT_EQ(hist_bucket_count(most.get()), 65535);
+  EXPECT_EQ(hist_sample_count(most.get()), 65535u);
+}
+
+// ---- hist_subtract ------------------------------------------------------------
+
+struct subtract_case {
+  const char *name;
+  entries target;
+  std::vector<entries> sources;
+  int status;
+  entries expected;
+};
+
+TEST(Subtract, Table) {
+  const std::vector<subtract_case> cases{
+      {"exact", {{one, 0, 5}, {two, 0, 3}}, {{{one, 0, 2}}}, 0, {{one, 0, 3}, {two, 0, 3}}},
+      {"clamped at zero", {{one, 0, 3}}, {{{one, 0, 5}}}, -1, {{one, 0, 0}}},
+      {"bucket missing in target", {{one, 0, 7}}, {{{two, 0, 4}}}, -1, {{one, 0, 7}}},
+      {"missing bucket without samples", {{one, 0, 7}}, {{{two, 0, 0}}}, 0, {{one, 0, 7}}},
+      {"source beyond the target's end", {{one, 0, 7}}, {{{one, 0, 1}, {three, 0, 2}}}, -1, {{one, 0, 6}}},
+      {"no sources", {{one, 0, 7}}, {}, 0, {{one, 0, 7}}},
+      {"only null sources", {{one, 0, 7}}, {{}, {}}, 0, {{one, 0, 7}}},
+      {"empty target", {}, {{{one, 0, 1}}}, -1, {}},
+      // The status stays -1 and every later bucket and source is still applied.
+      {"walk goes on after a shortfall",
+       {{-one, 0, 1}, {one, 0, 9}, {two, 0, 9}},
+       {{{-one, 0, 4}, {one, 0, 2}}, {{two, 0, 5}, {three, 0, 1}}, {{one, 0, 3}}},
+       -1,
+       {{-one, 0, 0}, {one, 0, 4}, {two, 0, 4}}},
+  };
+  for (const bool fast : {false, true}) {
+    for (const subtract_case &c : cases) {
+      SCOPED_TRACE(c.name);
+      const hist_ptr target = make(c.target, fast);
+      std::vector<hist_ptr> owned;
+      std::vector<const histogram *> sources;
+      for (const entries &es : c.sources) {
+        owned.push_back(es.empty() ? nullptr : make(es));
+        sources.push_back(owned.back().get());
+      }
+      EXPECT_EQ(hist_subtract(target.get(), sources.data(), static_cast<int>(sources.size())), c.status);
+      EXPECT_EQ(entries_of(target.get()), c.expected);
+      expect_consistent(target.get());
+    }
+  }
+}
+
+TEST(Subtract, FromCloneOfItselfLeavesZeroes) {
+  const hist_ptr h = make({{-one, 2, 4}, {0, 0, 1}, {one, 0, max_count}, {-1, 0, 3}}, true);
+  const hist_ptr clone(hist_clone(h.get()));
+  const histogram *sources[] = {h.get()};
+  EXPECT_EQ(hist_subtract(clone.get(), sources, 1), 0);
+  EXPECT_EQ(entries_of(clone.get()), (entries{{-1, 0, 0}, {-one, 2, 0}, {0, 0, 0}, {one, 0, 0}}));
+  expect_consistent(clone.get());
+}
+
+// ---- _as_int64 ----------------------------------------------------------------
+
+using int64_operation = int (*)(histogram *, const histogram *);
+
+struct delta_case {
+  const char *name;
+  int64_operation op;
+  entries target;
+  entries source;
+  int status;
+  entries expected;
+};
+
+TEST(AsInt64, Table) {
+  const std::vector<delta_case> cases{
+      {"subtract absent bucket wraps below zero", hist_subtract_as_int64, {}, {{one, 0, 5}}, 0, {{one, 0, max_count - 4}}},
+      {"add a positive delta", hist_add_as_int64, {{one, 0, 5}}, {{one, 0, 4}}, 0, {{one, 0, 9}}},
+      {"add a negative delta in range", hist_add_as_int64, {{one, 0, 5}}, {{one, 0, uint64_t{0} - 3}}, 0, {{one, 0, 2}}},
+      {"add a negative delta to exactly zero drops the entry", hist_add_as_int64, {{one, 0, 5}, {two, 0, 1}},
+       {{one, 0, uint64_t{0} - 5}}, 0, {{two, 0, 1}}},
+      {"add a negative delta below zero", hist_add_as_int64, {{one, 0, 2}}, {{one, 0, uint64_t{0} - 5}}, -1,
+       {{one, 0, max_count - 2}}},
+      {"add past the top", hist_add_as_int64, {{one, 0, max_count}}, {{one, 0, 1}}, -1, {{one, 0, 0}}},
+      {"add the most negative delta", hist_add_as_int64, {{one, 0, half}}, {{one, 0, half}}, 0, {}},
+      {"add the most negative delta to less", hist_add_as_int64, {{one, 0, half - 1}}, {{one, 0, half}}, -1,
+       {{one, 0, max_count}}},
+      {"subtract to exactly -2^63", hist_subtract_as_int64, {}, {{one, 0, half}}, -1, {{one, 0, half}}},
+      {"subtract to -2^63 + 1", hist_subtract_as_int64, {{one, 0, 1}}, {{one, 0, half}}, 0, {{one, 0, half + 1}}},
+      {"subtract within range", hist_subtract_as_int64, {{one, 0, 9}}, {{one, 0, 4}}, 0, {{one, 0, 5}}},
+      {"success drops every zero-count entry", hist_subtract_as_int64, {{-one, 0, 0}, {one, 0, 4}, {three, 0, 0}},
+       {{one, 0, 1}}, 0, {{one, 0, 3}}},
+      {"failure keeps zero-count entries, inserted ones too", hist_add_as_int64, {{one, 0, 0}, {three, 0, max_count}},
+       {{two, 0, 0}, {three, 0, 1}}, -1, {{one, 0, 0}, {two, 0, 0}, {three, 0, 0}}},
+      {"inserted buckets land in order", hist_add_as_int64, {{two, 0, 1}},
+       {{-one, 0, 1}, {one, 0, 2}, {three, 0, 3}, {three, 1, 4}}, 0,
+       {{-one, 0, 1}, {one, 0, 2}, {two, 0, 1}, {three, 0, 3}, {three, 1, 4}}},
+  };
+  for (const bool fast : {false, true}) {
+    for (const delta_case &c : cases) {
+      SCOPED_TRACE(c.name);
+      const hist_ptr target = make(c.target, fast);
+      const hist_ptr source = make(c.source);
+      EXPECT_EQ(c.op(target.get(), source.get()), c.status);
+      EXPECT_EQ(entries_of(target.get()), c.expected);
+      expect_consistent(target.get());
+    }
+  }
+}
+
+TEST(AsInt64, SubtractThenAddBackWrapsToZeroWithFailure) {
+  const hist_ptr target = make({});
+  const hist_ptr source = make({{one, 0, 5}});
+  EXPECT_EQ(hist_subtract_as_int64(target.get(), source.get()), 0);
+  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, max_count - 4}}));
+  EXPECT_EQ(hist_add_as_int64(target.get(), source.get()), -1);
+  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 0}}));
+}
+
+TEST(AsInt64, NullSourceChangesNothing) {
+  for (const int64_operation op : {hist_add_as_int64, hist_subtract_as_int64}) {
+    const hist_ptr target = make({{one, 0, 0}, {two, 0, 3}});
+    EXPECT_EQ(op(target.get(), nullptr), 0);
+    EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 0}, {two, 0, 3}}));
+  }
+}
+
+TEST(AsInt64, GrowsAFullTargetByOneStep) {
+  const hist_ptr target(hist_alloc_nbins(2));
+  hist_insert_raw(target.get(), bucket(one, 0), 1);
+  hist_insert_raw(target.get(), bucket(three, 0), 1);
+  ASSERT_EQ(target->capacity, 2);
+  const hist_ptr source = make({{two, 0, 1}, {40, 0, 1}});
+  EXPECT_EQ(hist_add_as_int64(target.get(), source.get()), 0);
+  EXPECT_EQ(target->capacity, 102);
+  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 1}, {two, 0, 1}, {three, 0, 1}, {40, 0, 1}}));
+}
+
+}  // namespace
