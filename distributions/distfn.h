@@ -11,6 +11,12 @@
 extern "C" {
 #endif
 
+/* The libraries are built with hidden visibility: what is declared here is
+ * the whole exported interface. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 /* ---- Integer machine constants ------------------------------------------ */
 
 /* Integer machine constant number *i (1 to 10): 1 integer base, 2 its digits,
@@ -258,6 +264,10 @@ void cdfnor(int *which, double *p, double *q, double *x, double *mean, double *s
 void cdfpoi(int *which, double *p, double *q, double *s, double *xlam, int *status, double *bound);
 /* Student's t: 1 p,q; 2 t; 3 df. */
 void cdft(int *which, double *p, double *q, double *t, double *df, int *status, double *bound);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }

@@ -14,6 +14,12 @@
 extern "C" {
 #endif
 
+/* The libraries are built with hidden visibility: what is declared here is
+ * the whole exported interface. */
+#if defined(__GNUC__)
+#pragma GCC visibility push(default)
+#endif
+
 /* ---- Buckets ------------------------------------------------------------ */
 
 /* One bucket: val is 10..99 (or -99..-10) significant digits, exp a power of
@@ -234,6 +240,10 @@ typedef enum hist_adhoc_mode {
  * by mode (a hist_adhoc_mode); open end bins are placed one neighbouring
  * width beyond their finite edge.  NULL bins give an empty histogram. */
 histogram *hist_create_approximation_from_adhoc(int mode, const hist_adhoc_bin *bins, uint64_t nbins);
+
+#if defined(__GNUC__)
+#pragma GCC visibility pop
+#endif
 
 #ifdef __cplusplus
 }
