@@ -305,7 +305,8 @@ enum class input_outcome { next, stop };
 
 // Decodes each input, derives the histogram to report and prints its line.
 // Holds the previous accepted input P and the histogram H being decoded; the
-// two swap roles when H is accepted, so no histogram is allocated per input.
+// two swap roles when H is accepted, so only a -C difference is allocated per
+// input.
 class input_loop {
  public:
   explicit input_loop(const options &opts)
