@@ -172,15 +172,17 @@ double hist_approx_sum(const histogram *h);
 double hist_approx_stddev(const histogram *h);
 /* Sum of count x midpoint^k divided by (total count)^k. */
 double hist_approx_moment(const histogram *h, double k);
-/* Count of the first bucket whose range holds value; 0 when none does. */
+/* Count of the bucket that value converts to; 0 when the histogram lacks it
+ * or it is the NaN bucket. */
 uint64_t hist_approx_count_nearby(const histogram *h, double value);
-/* Samples in the buckets up to and including the bucket of threshold. */
+/* The threshold counts take whole buckets and saturate at 2^64 - 1.
+ * Samples in the buckets up to and including the bucket of threshold. */
 uint64_t hist_approx_count_below(const histogram *h, double threshold);
 uint64_t hist_approx_count_below_inclusive(const histogram *h, double threshold);
 /* Samples in the buckets below the bucket of threshold. */
 uint64_t hist_approx_count_below_exclusive(const histogram *h, double threshold);
 /* All samples (invalid buckets included) but those below the bucket of
- * threshold.  Counts saturate at 2^64 - 1. */
+ * threshold. */
 uint64_t hist_approx_count_above(const histogram *h, double threshold);
 uint64_t hist_approx_count_above_inclusive(const histogram *h, double threshold);
 /* All samples but those up to and including the bucket of threshold. */
