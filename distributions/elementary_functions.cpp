@@ -149,13 +149,18 @@ double rlog1(double *x) {
 }
 
 double esum(int *mu, double *x) {
-  // One exponential of the sum only when mu and x do not push the same way
-  // and the sum keeps the sign of x; otherwise exp(mu + x) could overflow or
-  // underflow where the product of the two factors does not.
+  // The sum is formed only when mu and x do not push the same way and the sum
+  // keeps the sign of x; otherwise the two factors are multiplied, which
+  // spares the rounding of mu + x.
   const double m = *mu;
   const double w = m + *x;
   const bool separate = *x > 0.0 ? (*mu > 0 || w < 0.0) : (*mu < 0 || w > 0.0);
-  if (separate) return std::exp(m) * std::exp(*x);
+  if (separate) {
+    const double product = std::exp(m) * std::exp(*x);
+    // A factor beyond the range of exp (|mu| above about 709) would turn a
+    // representable exp(mu + x) into 0, infinity or NaN.
+    if (std::isfinite(product) && product != 0.0) return product;
+  }
   return std::exp(w);
 }
 

@@ -114,6 +114,7 @@ constexpr double kBetaLargeB = 1000.0;
 // ipmpar entry and spmpar and exparg selectors.
 constexpr int kLargestIntEntry = 3;
 constexpr int kEpsilonSelector = 1;
+constexpr int kTinySelector = 2;
 constexpr int kLargestDoubleSelector = 3;
 constexpr int kExpOverflowFlag = 0;
 
@@ -468,7 +469,13 @@ double dlnbet(double *a0, double *b0) { return betaln(a0, b0); }
 double dstrem(double *z) {
   const double zv = *z;
   if (zv <= 0.0) ftnstop("Zero or negative argument in DSTREM");
-  if (zv > kStremSeriesLimit) return polynomial_ascending(kStirlingBernoulli, 1.0 / (zv * zv)) * zv;
+  if (zv > kStremSeriesLimit) {
+    const double w = 1.0 / (zv * zv);
+    // Beyond z ~ 1.3e154, 1/z^2 is no longer a normal number (0 once z^2
+    // overflows) although the leading term 1/(12 z) still is.
+    if (w < machine_double(kTinySelector)) return kStirlingBernoulli[1] / zv;
+    return polynomial_ascending(kStirlingBernoulli, w) * zv;
+  }
   const double sterl = (kAlngamHalfLog2Pi + (zv - 0.5) * std::log(zv)) - zv;
   return dlngam(z) - sterl;
 }

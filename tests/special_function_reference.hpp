@@ -1,0 +1,107 @@
+// Reference tables of the special functions (tools/gen_special_function_reference.py)
+// and the error measure that the accuracy tests apply to them.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace special_reference {
+
+struct Row {
+  std::string region;
+  double x = 0.0;
+  double y = 0.0;
+  long double reference = 0.0L;  // 64-bit significand: its own rounding is negligible
+};
+
+// Rows of one table, grouped by function name.
+using Table = std::map<std::string, std::vector<Row>>;
+
+inline Table load(const std::string &file_name) {
+  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/" + file_name);
+  Table table;
+  std::string line;
+  std::getline(in, line);  // header
+  while (std::getline(in, line)) {
+    std::stringstream fields(line);
+    std::string function, region, x, y, reference;
+    std::getline(fields, function, ',');
+    std::getline(fields, region, ',');
+    std::getline(fields, x, ',');
+    std::getline(fields, y, ',');
+    std::getline(fields, reference, ',');
+    Row row{region, std::strtod(x.c_str(), nullptr), y.empty() ? 0.0 : std::strtod(y.c_str(), nullptr),
+            std::strtold(reference.c_str(), nullptr)};
+    table[function].push_back(row);
+  }
+  return table;
+}
+
+// Error in units of 2^-52, relative to max(|reference|, floor): floor 0 is the
+// relative error, floor 1 turns it absolute where the result is below 1 in
+// magnitude (around the zeros of the logarithmic functions).
+inline double error_units(double computed, long double reference, double floor) {
+  if (computed == reference) return 0.0;
+  const long double scale = std::max(std::fabs(reference), static_cast<long double>(floor));
+  return static_cast<double>(std::fabs(computed - reference) / scale / 0x1p-52L);
+}
+
+struct Summary {
+  std::size_t count = 0;
+  double max_units = 0.0;
+  double median_units = 0.0;
+  double worst_x = 0.0;
+  double worst_y = 0.0;
+};
+
+inline std::ostream &operator<<(std::ostream &out, const Summary &s) {
+  return out << s.count << " points, max " << s.max_units << " median " << s.median_units
+             << " (units of 2^-52), worst at x=" << s.worst_x << " y=" << s.worst_y;
+}
+
+using Function = std::function<double(double, double)>;
+
+inline Summary measure(const std::vector<Row> &rows, const std::string &region, const Function &f, double floor) {
+  Summary summary;
+  std::vector<double> errors;
+  for (const Row &row : rows) {
+    if (row.region != region) continue;
+    const double raw = error_units(f(row.x, row.y), row.reference, floor);
+    const double e = std::isnan(raw) ? HUGE_VAL : raw;
+    if (errors.empty() || e > summary.max_units) {
+      summary.max_units = e;
+      summary.worst_x = row.x;
+      summary.worst_y = row.y;
+    }
+    errors.push_back(e);
+  }
+  summary.count = errors.size();
+  if (!errors.empty()) {
+    std::nth_element(errors.begin(), errors.begin() + errors.size() / 2, errors.end());
+    summary.median_units = errors[errors.size() / 2];
+  }
+  return summary;
+}
+
+// One region of one function and the bound its maximum error must keep.
+struct Case {
+  const char *function;
+  const char *region;
+  double floor;
+  double bound_units;
+};
+
+inline std::ostream &operator<<(std::ostream &out, const Case &c) { return out << c.function << "/" << c.region; }
+
+inline std::string case_name(const Case &c) { return std::string(c.function) + "_" + c.region; }
+
+}  // namespace special_reference
