@@ -84,12 +84,6 @@ void cumt(double *t, double *df, double *cum, double *ccum) {
   const double dfptt = *df + tt;
   double xx = *df / dfptt;
   double yy = tt / dfptt;
-  if (std::isinf(dfptt) && std::isfinite(*t) && std::isfinite(*df)) {
-    // t^2 overflowed although the tail is still representable: use df/t^2.
-    const double ratio = *df / *t / *t;
-    xx = ratio / (1.0 + ratio);
-    yy = 1.0 / (1.0 + ratio);
-  }
   double a = 0.5 * *df;
   double b = 0.5;
   double both_tails, central;

@@ -174,10 +174,13 @@ double bup(double *a_in, double *b_in, double *x_in, double *y_in, int *n_in, do
   const double apb = a + b;
   const double ap1 = a + 1.0;
 
-  // The terms may grow far above the first: scale the first by exp(-mu).
+  // The terms may grow far above the first, which may then underflow although
+  // the sum does not: carry the first as exp(mu) times itself, exp(-mu) in
+  // the sum.  The first term is at most 1, so exp(mu) cannot make it overflow;
+  // the terms grow for a below 1 just as for a above.
   int mu = 0;
   double d = 1.0;
-  if (n != 1 && a >= 1.0 && apb >= bup_growth_ratio * ap1) {
+  if (n != 1 && apb >= bup_growth_ratio * ap1) {
     mu = static_cast<int>(std::fabs(by_value<exparg>(1)));
     mu = std::min(mu, static_cast<int>(by_value<exparg>(0)));
     d = std::exp(-static_cast<double>(mu));

@@ -1,0 +1,239 @@
+// The beta-based distributions: their boundary rules, symmetries and
+// thresholds, and accuracy against the mpmath reference table.
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <map>
+#include <string>
+
+#include "distributions/distfn.h"
+#include "tests/beta_reference.hpp"
+
+namespace {
+
+constexpr double nan_value = std::numeric_limits<double>::quiet_NaN();
+
+struct Pair {
+  double cum, ccum;
+};
+
+Pair beta(double x, double y, double a, double b) {
+  Pair r{-1, -1};
+  cumbet(&x, &y, &a, &b, &r.cum, &r.ccum);
+  return r;
+}
+Pair binomial(double s, double xn, double pr, double ompr) {
+  Pair r{-1, -1};
+  cumbin(&s, &xn, &pr, &ompr, &r.cum, &r.ccum);
+  return r;
+}
+Pair binomial(double s, double xn, double pr) { return binomial(s, xn, pr, 1.0 - pr); }
+Pair negative_binomial(double s, double xn, double pr, double ompr) {
+  Pair r{-1, -1};
+  cumnbn(&s, &xn, &pr, &ompr, &r.cum, &r.ccum);
+  return r;
+}
+Pair student(double t, double df) {
+  Pair r{-1, -1};
+  cumt(&t, &df, &r.cum, &r.ccum);
+  return r;
+}
+Pair fisher(double f, double dfn, double dfd) {
+  Pair r{-1, -1};
+  cumf(&f, &dfn, &dfd, &r.cum, &r.ccum);
+  return r;
+}
+Pair noncentral_fisher(double f, double dfn, double dfd, double pnonc) {
+  Pair r{-1, -1};
+  cumfnc(&f, &dfn, &dfd, &pnonc, &r.cum, &r.ccum);
+  return r;
+}
+
+void expect_pair(const Pair &p, double cum, double ccum) {
+  EXPECT_EQ(p.cum, cum);
+  EXPECT_EQ(p.ccum, ccum);
+}
+
+// ---- boundary rules ---------------------------------------------------------
+
+TEST(Cumbet, EndsOfTheRangeWhateverTheShapes) {
+  for (double a : {0.0, 0.5, 3.0}) {
+    for (double b : {0.0, 2.0, 1e4}) {
+      expect_pair(beta(0.0, 1.0, a, b), 0.0, 1.0);
+      expect_pair(beta(-0.5, 1.5, a, b), 0.0, 1.0);
+      expect_pair(beta(1.0, 0.0, a, b), 1.0, 0.0);
+    }
+  }
+  const Pair p = beta(0.4, 0.6, 2.0, 3.0);
+  EXPECT_NEAR(p.cum, 0.5248, 1e-15);
+  EXPECT_NEAR(p.ccum, 0.4752, 1e-15);
+}
+
+TEST(Cumbin, CountsAtOrAboveTheTrialsGiveExactlyOne) {
+  expect_pair(binomial(10.0, 10.0, 0.3), 1.0, 0.0);
+  expect_pair(binomial(11.5, 10.0, 0.3), 1.0, 0.0);
+  expect_pair(binomial(3.0, 2.0, 0.0, 0.0), 1.0, 0.0);  // no call below, no check of pr
+}
+
+TEST(Cumbin, BoundaryProbabilities) {
+  for (double s : {0.0, 3.0, 9.0}) {
+    expect_pair(binomial(s, 10.0, 0.0, 1.0), 1.0, 0.0);
+    expect_pair(binomial(s, 10.0, 1.0, 0.0), 0.0, 1.0);
+  }
+}
+
+TEST(Cumbin, NoSuccessesIsTheFailureProbabilityToThePowerOfTrials) {
+  for (double n : {1.0, 7.0, 250.0}) {
+    for (double p : {0.01, 0.3, 0.8}) {
+      // The bound grows with the condition number n |ln(1 - p)| of the power.
+      const double expected = std::pow(1.0 - p, n);
+      const double tolerance = 1e-14 + 16.0 * n * std::fabs(std::log1p(-p)) * 0x1p-53;
+      EXPECT_NEAR(binomial(0.0, n, p).cum, expected, tolerance * expected) << n << " " << p;
+    }
+  }
+}
+
+TEST(Cumbin, FractionalCountLiesBetweenItsNeighbours) {
+  const double below = binomial(2.0, 10.0, 0.3).cum;
+  const double between = binomial(2.5, 10.0, 0.3).cum;
+  const double above = binomial(3.0, 10.0, 0.3).cum;
+  EXPECT_LT(below, between);
+  EXPECT_LT(between, above);
+}
+
+TEST(Cumnbn, IsTheBetaRatioInTheTrials) {
+  // P[at most s failures before the n-th success] = I_p(n, s + 1).
+  const Pair p = negative_binomial(0.0, 3.0, 0.4, 0.6);
+  EXPECT_NEAR(p.cum, 0.064, 1e-16);
+  EXPECT_NEAR(p.ccum, 0.936, 1e-15);
+  expect_pair(negative_binomial(2.0, 3.0, 0.0, 1.0), 0.0, 1.0);
+}
+
+TEST(Cumt, HalfAtZeroAndSymmetric) {
+  for (double df : {0.1, 1.0, 2.5, 30.0, 1e6}) {
+    expect_pair(student(0.0, df), 0.5, 0.5);
+    for (double t : {1e-8, 0.7, 3.0, 1e3}) {
+      const Pair up = student(t, df), down = student(-t, df);
+      EXPECT_EQ(up.cum, down.ccum) << t << " " << df;
+      EXPECT_EQ(up.ccum, down.cum) << t << " " << df;
+    }
+  }
+  // One degree of freedom is Cauchy: P[T <= t] = 1/2 + atan(t)/pi.
+  EXPECT_NEAR(student(1.0, 1.0).cum, 0.75, 4e-16);
+}
+
+TEST(CumfAndCumfnc, NonPositiveArgumentGivesZero) {
+  for (double f : {0.0, -1.0}) {
+    expect_pair(fisher(f, 3.0, 5.0), 0.0, 1.0);
+    expect_pair(noncentral_fisher(f, 3.0, 5.0, 2.0), 0.0, 1.0);
+  }
+}
+
+TEST(Cumfnc, NegligibleNoncentralityIsTheCentralDistribution) {
+  const Pair central = fisher(1.7, 4.0, 9.0);
+  for (double pnonc : {0.0, 5e-11}) {
+    const Pair p = noncentral_fisher(1.7, 4.0, 9.0, pnonc);
+    expect_pair(p, central.cum, central.ccum);
+  }
+  // At the threshold the series runs, with its first index at 1.
+  const Pair series = noncentral_fisher(1.7, 4.0, 9.0, 1e-10);
+  EXPECT_NEAR(series.cum, central.cum, 1e-9);
+  EXPECT_NE(series.cum, central.cum);
+}
+
+TEST(Cumfnc, LargeNoncentralityGivesMeaningfulSums) {
+  // Beyond a Poisson mean of 2^31 the sum still starts at its largest term:
+  // the distribution function rises from 0 through the mean of dfn F', which
+  // lies near dfn + pnonc, and stays within [0, 1].
+  const double dfn = 10.0, dfd = 1e9;
+  for (double pnonc : {4.5e9, 1.2e10}) {
+    const double mean = (dfn + pnonc) / dfn;
+    // The spread of the numerator and of the denominator chi-square.
+    const double sigma = std::hypot(std::sqrt(2.0 * (dfn + 2.0 * pnonc)) / dfn,
+                                    mean * std::sqrt(2.0 / dfd));
+    double previous = 0.0;
+    for (int k = -10; k <= 10; k += 2) {
+      const Pair p = noncentral_fisher(mean + k * sigma, dfn, dfd, pnonc);
+      EXPECT_GE(p.cum, previous) << pnonc << " " << k;
+      EXPECT_LE(p.cum, 1.0);
+      EXPECT_EQ(p.ccum, 0.5 + (0.5 - p.cum));
+      previous = p.cum;
+    }
+    EXPECT_LT(noncentral_fisher(mean - 10 * sigma, dfn, dfd, pnonc).cum, 1e-6);
+    EXPECT_GT(noncentral_fisher(mean, dfn, dfd, pnonc).cum, 1e-3);
+  }
+}
+
+TEST(Cumfnc, UnusableArgumentsGiveNotANumberWithoutHanging) {
+  const double cases[][4] = {
+      {nan_value, 3.0, 5.0, 2.0}, {1.0, nan_value, 5.0, 2.0}, {1.0, 3.0, nan_value, 2.0},
+      {1.0, 3.0, 5.0, nan_value}, {1.0, 3.0, 5.0, 1e300},     {1.0, 3.0, 5.0, HUGE_VAL},
+  };
+  for (const auto &c : cases) {
+    const Pair p = noncentral_fisher(c[0], c[1], c[2], c[3]);
+    EXPECT_TRUE(std::isnan(p.cum) && std::isnan(p.ccum)) << c[0] << c[1] << c[2] << c[3];
+  }
+}
+
+// ---- accuracy against the reference table -------------------------------
+
+// cumfnc ends each direction of its sum once a term falls below 1e-4 of the
+// sum or the sum below 1e-20, so it is held to what that allows rather than
+// to rounding.
+constexpr double noncentral_tolerance = 1e-3;
+constexpr double noncentral_floor = 1e-20;
+
+Pair evaluate(const std::string &function, const beta_reference::Row &row) {
+  using beta_reference::number;
+  const double p1 = number(row, "p1"), p2 = number(row, "p2");
+  if (function == "cumbet") return beta(p1, p2, number(row, "p3"), number(row, "p4"));
+  if (function == "cumbin") return binomial(p1, p2, number(row, "p3"), number(row, "p4"));
+  if (function == "cumnbn") return negative_binomial(p1, p2, number(row, "p3"), number(row, "p4"));
+  if (function == "cumt") return student(p1, p2);
+  if (function == "cumf") return fisher(p1, p2, number(row, "p3"));
+  return noncentral_fisher(p1, p2, number(row, "p3"), number(row, "p4"));
+}
+
+TEST(BetaDistributionAccuracy, BothTailsAgainstReference) {
+  using namespace beta_reference;
+  const auto rows = read_csv("beta_distributions.csv");
+  ASSERT_GT(rows.size(), 500u);
+  std::map<std::string, ErrorSummary> by_function;
+  for (const auto &row : rows) {
+    const std::string function = row.at("function");
+    const Pair p = evaluate(function, row);
+    const long double cum_ref = reference(row, "cum"), ccum_ref = reference(row, "ccum");
+    if (function == "cumfnc") {
+      const double error = static_cast<double>(std::fabs(p.cum - cum_ref));
+      if (cum_ref >= noncentral_floor) {
+        by_function["cumfnc cum"].add(error_units(p.cum, cum_ref), 0.0);
+      }
+      EXPECT_LE(error, std::max(noncentral_tolerance * static_cast<double>(cum_ref), noncentral_floor))
+          << "cumfnc f=" << row.at("p1") << " dfn=" << row.at("p2") << " dfd=" << row.at("p3")
+          << " pnonc=" << row.at("p4");
+      continue;
+    }
+    const struct {
+      double computed;
+      long double ref;
+      const char *kappa_key, *tail;
+    } tails[] = {{p.cum, cum_ref, "kappa_cum", "cum"}, {p.ccum, ccum_ref, "kappa_ccum", "ccum"}};
+    for (const auto &t : tails) {
+      if (t.ref < smallest_checked) {
+        EXPECT_LE(t.computed, 1e-290);
+        continue;
+      }
+      const double kappa = number(row, t.kappa_key);
+      const double error = error_units(t.computed, t.ref);
+      by_function[function + " " + t.tail].add(error, kappa);
+      EXPECT_LE(error, allowed_units(kappa))
+          << function << " " << t.tail << ": " << row.at("p1") << ", " << row.at("p2") << ", "
+          << row.at("p3") << ", " << row.at("p4") << " kappa=" << kappa;
+    }
+  }
+  print_summary("beta-based distributions", by_function);
+}
+
+}  // namespace
