@@ -38,11 +38,21 @@ Cumulative chi_square(double x, double df) {
   return c;
 }
 
+// ln sqrt(2 pi).
+constexpr double ln_sqrt_2pi = 0.9189385332046728;
+
 // exp(k ln m - m - ln Gamma(k + 1)): the Poisson weight of k at mean m, and
 // with k = df/2 and m = x/2 the step between chi-square distributions with df
-// and df + 2 degrees of freedom (DLMF 8.8.11).
+// and df + 2 degrees of freedom (DLMF 8.8.11).  Written with n = k + 1 and
+// r = m/n through Stirling's formula (DLMF 5.11.1) as
+//   exp(-k (r - 1 - ln r) + (1 - r) - ln sqrt(2 pi n) - dstrem(n)),
+// which keeps its accuracy where k ln m and ln Gamma(k + 1) are huge and
+// nearly cancel (large noncentralities).
 double poisson_term(double k, double m) {
-  return std::exp(k * std::log(m) - m - by_value<alngam>(k + 1.0));
+  double n = k + 1.0;
+  double r = m / n;
+  const double exponent = -k * by_value<rlog>(r) + (1.0 - r) - (ln_sqrt_2pi + 0.5 * std::log(n)) - dstrem(&n);
+  return std::exp(exponent);
 }
 
 bool should_stop(int steps, double sum, double term) {
