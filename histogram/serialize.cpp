@@ -76,6 +76,15 @@ void sort_and_merge_repeats(histogram *h) {
   h->used = static_cast<uint16_t>(kept);
 }
 
+// Room for the declared number of entries, but no more than the input can
+// hold (records take at least 4 bytes) beyond one growth step: a short
+// record announcing 65,535 buckets must not claim 640 KiB.  Every record
+// read still finds its slot.
+unsigned entry_capacity(unsigned declared, ssize_t input_length) {
+  const auto storable = static_cast<size_t>((input_length - header_bytes) / record_length(0));
+  return static_cast<unsigned>(std::min<size_t>(declared, std::max<size_t>(storable, hist_growth_step)));
+}
+
 // Every read leaves the fast index exact for the entries it leaves behind.
 ssize_t finish_read(histogram *h, ssize_t result) {
   hist_fast_rebuild(h, 0, 1);
@@ -126,9 +135,10 @@ ssize_t hist_deserialize(histogram *h, const void *buff, ssize_t buff_len) {
   const auto *const in = static_cast<const uint8_t *>(buff);
   const unsigned declared = (unsigned{in[0]} << bits_per_byte) | in[1];
   if (declared == 0) return finish_read(h, header_bytes);
-  h->entries = static_cast<hist_bucket_entry *>(h->allocator->calloc(declared, sizeof(hist_bucket_entry)));
+  const unsigned capacity = entry_capacity(declared, buff_len);
+  h->entries = static_cast<hist_bucket_entry *>(h->allocator->calloc(capacity, sizeof(hist_bucket_entry)));
   if (h->entries == nullptr) return finish_read(h, -1);
-  h->capacity = static_cast<uint16_t>(declared);
+  h->capacity = static_cast<uint16_t>(capacity);
 
   bool ascending = true;
   ssize_t pos = header_bytes;

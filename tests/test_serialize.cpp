@@ -179,6 +179,9 @@ TEST_P(Deserialize, Table) {
       {"empty record", {0, 0}, 2, {}, 0},
       {"empty record, trailing bytes ignored", {0, 0, 1, 2, 3}, 2, {}, 0},
       {"count without records", {0, 5}, 2, {}, 5},
+      // Capacity follows what the input can hold, beyond one growth step.
+      {"count beyond the input", {0xff, 0xff, 0x0a, 0, 0, 1}, 6, {{10, 0, 1}}, 100},
+      {"count beyond the input, no records", {0xff, 0xff}, 2, {}, 100},
       {"worked example", worked_example_bytes, 11, worked_example, 2},
       {"fewer records than announced", {0, 3, 0x0a, 0, 0, 1}, 6, {{10, 0, 1}}, 3},
       {"bytes after the last record are left", {0, 1, 0x0a, 0, 0, 1, 0x14, 0, 0, 2}, 6, {{10, 0, 1}}, 1},
