@@ -139,12 +139,15 @@ TEST(SingleSample, StaysExactlyWhenTheUniformExceedsTheLowerTail) {
 }
 
 TEST(Reproducibility, SameSeedSameThinning) {
+  constexpr long seed = 2024;
   std::vector<Entries> runs;
   for (int run = 0; run < 2; ++run) {
     histogram *h = hist_alloc();
-    for (int i = 1; i <= 300; ++i) hist_insert(h, i, static_cast<uint64_t>(i) * i * 37);
-    srand48(2024);
+    for (int i = 1; i <= 300; ++i) hist_insert_intscale(h, i, 0, static_cast<uint64_t>(i) * i * 37);
+    const int non_empty = hist_bucket_count(h);
+    srand48(seed);
     hist_downsample(h, 0.25);
+    EXPECT_EQ(DrawsSince(seed), non_empty);
     runs.push_back(Contents(h));
     hist_free(h);
   }
