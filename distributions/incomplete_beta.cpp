@@ -76,8 +76,7 @@ struct TailValue {
 TailValue lower_tail(double w) { return {w, false}; }
 TailValue upper_tail(double w1) { return {w1, true}; }
 
-int first_argument_error(double a, double b, double x, double y) {
-  const double eps = by_value<spmpar>(1);
+int first_argument_error(double a, double b, double x, double y, double eps) {
   if (a < 0.0 || b < 0.0) return negative_parameter;
   if (a == 0.0 && b == 0.0) return both_parameters_zero;
   if (x < 0.0 || x > 1.0) return x_out_of_range;
@@ -163,7 +162,8 @@ extern "C" void bratio(double *a_in, double *b_in, double *x_in, double *y_in, d
   const double a = *a_in, b = *b_in, x = *x_in, y = *y_in;
   *w = 0.0;
   *w1 = 0.0;
-  *ierr = first_argument_error(a, b, x, y);
+  const double machine_eps = by_value<spmpar>(1);
+  *ierr = first_argument_error(a, b, x, y, machine_eps);
   if (*ierr != computed) return;
 
   if (std::isnan(a) || std::isnan(b) || std::isnan(x) || std::isnan(y)) {
@@ -207,7 +207,7 @@ extern "C" void bratio(double *a_in, double *b_in, double *x_in, double *y_in, d
     return;
   }
 
-  const double eps = std::max(by_value<spmpar>(1), tolerance_floor);
+  const double eps = std::max(machine_eps, tolerance_floor);
   if (std::max(a, b) < negligible_parameters * eps) {
     *w = b / (a + b);
     *w1 = a / (a + b);
