@@ -40,6 +40,9 @@ write_basic_package_version_file(${CMAKE_CURRENT_BINARY_DIR}/varrowConfigVersion
 install(FILES ${CMAKE_CURRENT_BINARY_DIR}/varrowConfig.cmake ${CMAKE_CURRENT_BINARY_DIR}/varrowConfigVersion.cmake
   DESTINATION ${VARROW_CMAKE_DIR})
 
+# The .pc files find the prefix relative to their own folder, so an installed
+# tree can be moved (or installed with --prefix) and still be found.
+file(RELATIVE_PATH VARROW_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
 foreach(pc varrow distfn)
   configure_file(${CMAKE_CURRENT_LIST_DIR}/${pc}.pc.in ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc @ONLY)
   install(FILES ${CMAKE_CURRENT_BINARY_DIR}/${pc}.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

@@ -1,0 +1,34 @@
+#!/usr/bin/env bash
+# Installs the build into a scratch prefix, then builds the consumer examples
+# against it as users do: through find_package(varrow) and through
+# pkg-config.  Both builds must print the same report.
+set -euo pipefail
+build_dir=$1
+source_dir=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+prefix=$work/prefix
+
+cmake --install "$build_dir" --prefix "$prefix" >/dev/null
+for f in include/varrow.h include/varrow.hpp include/distfn.h lib/libvarrow.a lib/libdistfn.a lib/libipmpar.a \
+         lib/cmake/varrow/varrowConfig.cmake lib/pkgconfig/varrow.pc lib/pkgconfig/distfn.pc; do
+  [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
+done
+
+examples=$source_dir/examples/consumer
+cmake -S "$examples" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$work/cmake-build" >/dev/null
+"$work/cmake-build/latency_c" > "$work/cmake_c.out"
+"$work/cmake-build/latency_cpp" > "$work/cmake_cpp.out"
+
+export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
+cc -std=c11 -Wall -Wextra -Werror "$examples/latency.c" -o "$work/pc_c" $(pkg-config --cflags --libs varrow)
+c++ -std=c++20 -Wall -Wextra -Werror "$examples/latency.cpp" -o "$work/pc_cpp" $(pkg-config --cflags --libs varrow)
+"$work/pc_c" > "$work/pc_c.out"
+"$work/pc_cpp" > "$work/pc_cpp.out"
+
+cat "$work/cmake_c.out"
+for out in cmake_cpp pc_c pc_cpp; do
+  diff -u "$work/cmake_c.out" "$work/$out.out"
+done
+grep -q '^count: 1000$' "$work/cmake_c.out"
