@@ -173,13 +173,7 @@ double gamma_by_recurrence(double a) {
       return 1.0 / t;
     }
   }
-  double top = kGammaP[0];
-  double bot = kGammaQ[0];
-  for (std::size_t i = 1; i < kGammaP.size(); ++i) {
-    top = kGammaP[i] + x * top;
-    bot = kGammaQ[i] + x * bot;
-  }
-  const double g = top / bot;
+  const double g = polynomial_descending(kGammaP, x) / polynomial_descending(kGammaQ, x);
   return a < 1.0 ? g / t : g * t;
 }
 
