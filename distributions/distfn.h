@@ -105,7 +105,7 @@ double bcorr(double *a0, double *b0);
 double betaln(double *a0, double *b0);
 /* ln B(*a0, *b0), identical to betaln. */
 double dlnbet(double *a0, double *b0);
-/* The digamma function psi(*x); 0 at x = 0, at the poles and for x <= -2^31. */
+/* The digamma function psi(*x); 0 at x = 0, at the poles and for x <= 1 - 2^31. */
 double psi(double *x);
 /* ln Gamma(*z) - (0.5 ln(2 pi) + (z - 0.5) ln z - z); stops the process
  * through ftnstop when *z <= 0. */
