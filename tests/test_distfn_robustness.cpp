@@ -25,7 +25,9 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-enum class Kind { real, integer, long_integer };
+// count: a term count that must be at least 1 (bup's n); only its extremes
+// within that range are tried.
+enum class Kind { real, integer, long_integer, count };
 
 using Values = std::vector<double>;
 
@@ -48,7 +50,7 @@ long as_long(double v) { return static_cast<long>(v); }
 
 const std::vector<Exported> &exported() {
   using K = Kind;
-  const K r = K::real, i = K::integer, l = K::long_integer;
+  const K r = K::real, i = K::integer, l = K::long_integer, n = K::count;
   static const std::vector<Exported> all{
       {"ipmpar", {i}, {4}, [](Values &v) { int a = as_int(v[0]); (void)ipmpar(&a); }},
       {"spmpar", {i}, {1}, [](Values &v) { int a = as_int(v[0]); (void)spmpar(&a); }},
@@ -98,9 +100,9 @@ const std::vector<Exported> &exported() {
          bratio(R(0), R(1), R(2), R(3), R(4), R(5), &ierr);
        }},
       {"bpser", {r, r, r, r}, {2, 0.5, 0.4, 1e-15}, [](Values &v) { (void)bpser(R(0), R(1), R(2), R(3)); }},
-      {"bup", {r, r, r, r, i, r}, {2, 3, 0.4, 0.6, 3, 1e-15}, [](Values &v) {
-         int n = as_int(v[4]);
-         (void)bup(R(0), R(1), R(2), R(3), &n, R(5));
+      {"bup", {r, r, r, r, n, r}, {2, 3, 0.4, 0.6, 3, 1e-15}, [](Values &v) {
+         int terms = as_int(v[4]);
+         (void)bup(R(0), R(1), R(2), R(3), &terms, R(5));
        }},
       {"bfrac", {r, r, r, r, r, r}, {20, 30, 0.4, 0.6, 10, 1e-15},
        [](Values &v) { (void)bfrac(R(0), R(1), R(2), R(3), R(4), R(5)); }},
@@ -228,6 +230,8 @@ std::vector<double> hostile_values(Kind kind) {
       return {0, -1, INT_MIN, INT_MAX};
     case Kind::long_integer:
       return {0, -1, static_cast<double>(LONG_MIN), 1e18};
+    case Kind::count:
+      return {1, INT_MAX};
   }
   return {};
 }
