@@ -185,9 +185,10 @@ void cumpoi(double *s, double *xlam, double *cum, double *ccum);
 /* ---- Inverse incomplete gamma ratio ------------------------------------- */
 
 /* Solves P(a, x) = p, Q(a, x) = q for *x; *x0 > 0 is used as starting value.
- * *ierr: 0 solved directly, 1..20 correction steps taken, -2 a <= 0,
- * -3 no solution (underflow), -4 |p + q - 1| > eps, -6 no convergence in 20
- * steps, -7 a step left the positive axis, -8 accuracy uncertain. */
+ * *ierr: 0 solved directly, 1..20 correction steps taken, -2 a not positive
+ * and finite, -3 no solution (underflow), -4 |p + q - 1| > eps, -6 no
+ * convergence in 20 steps, -7 a step left the positive axis, -8 accuracy
+ * uncertain.  NaN arguments give *x = NaN (with -2 or -4). */
 void gaminv(double *a, double *x, double *x0, double *p, double *q, int *ierr);
 
 /* ---- Normal distribution ------------------------------------------------ */
@@ -195,7 +196,7 @@ void gaminv(double *a, double *x, double *x0, double *p, double *q, int *ierr);
 /* Standard normal: *result = Phi(arg), *ccum = 1 - Phi(arg), each with full
  * relative accuracy; values below the smallest normalized double become 0. */
 void cumnor(double *arg, double *result, double *ccum);
-/* The x with Phi(x) = p, given p and q = 1 - p in (0, 1). */
+/* The x with Phi(x) = p, given p and q = 1 - p; p = 0 gives -inf, q = 0 +inf. */
 double dinvnr(double *p, double *q);
 /* Starting value for the normal inverse of p. */
 double stvaln(double *p);
