@@ -37,8 +37,9 @@ constexpr std::array<double, 3> big = {20.0, 14.0, 10.0};
 constexpr std::array<double, 3> e00 = {0.00025, 0.025, 0.14};
 constexpr std::array<double, 3> x00 = {31.0, 17.0, 9.7};
 
-// The partial sums of the series in step with the density keep the first
-// terms above this size apart and add them last, smallest first.
+// The series for P/r and the asymptotic series for Q keep their first terms,
+// up to the first one of at most this size, apart and add them last,
+// smallest first.
 constexpr double early_term_bound = 0.001;
 constexpr std::size_t early_term_slots = 20;
 
@@ -54,6 +55,8 @@ constexpr double expansion_resolution_limit = 0.00328;
 // exp(-700), where the limit values are returned.
 constexpr double negligible_exponent = 700.0;
 
+// For a = 1/2, P = erf(sqrt x) is used below this x and Q = erfc(sqrt x) above.
+constexpr double half_shape_split = 0.25;
 // The power series for a < 1 is used below this x.
 constexpr double power_series_limit = 1.1;
 // The power series forms Q from exp(a ln x) - 1 when that does not cancel:
@@ -114,7 +117,7 @@ double large_shape_density(double a, double y) {
 // P for a = 1/2 through the error function: P(1/2, x) = erf(sqrt x).
 Ratios half_shape(double x) {
   const double rtx = std::sqrt(x);
-  if (x < small_x_split) return from_p(by_value<erf1>(rtx));
+  if (x < half_shape_split) return from_p(by_value<erf1>(rtx));
   return from_q(by_value<erfc1>(0, rtx));
 }
 
