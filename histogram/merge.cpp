@@ -8,105 +8,193 @@
 
 namespace {
 
-// Merges of up to this many sources keep their cursor in local buffers.
-constexpr int local_merge_sources = 8192;
-// hist_accumulate keeps the list of up to this many sources (and the
-// target's snapshot) in a local array.
+// hist_accumulate merges up to this many sources, plus the target's
+// snapshot, in working memory on the stack; more take one block from malloc.
 constexpr int local_accumulate_sources = 1024;
+constexpr int local_merge_sources = local_accumulate_sources + 1;
 constexpr uint64_t negative_half = uint64_t{1} << 63;
+// Ends the member list of a group of sources.
+constexpr uint32_t no_source = UINT32_MAX;
+// Order keys lie above -2^20; biased they fit the upper half of a heap slot.
+constexpr int64_t key_bias = int64_t{1} << 20;
+constexpr int source_bits = 32;
 
 using merge_callback = void (*)(histogram *tgt, int tgt_pos, const histogram *src, int src_pos);
 
-// The merge cursor: one head position per source, and a binary min-heap of
-// the sources not yet exhausted, ordered by their head bucket and then by
-// source number.  Choosing the next bucket thus costs O(log k), not a scan
-// of all k heads, and sources holding the same bucket come off the heap in
-// source order.
-class merge_cursor {
+// Working memory of a merge over n sources: the source list, and per source
+// its head position, its link in a group and a heap slot.
+class merge_memory {
  public:
-  explicit merge_cursor(int sources) {
-    if (sources <= local_merge_sources) {
-      heads_ = local_heads_;
-      heap_ = local_heap_;
+  explicit merge_memory(int n) {
+    if (n <= local_merge_sources) {
+      sources = local_sources_;
+      heap = local_heap_;
+      next = local_next_;
+      heads = local_heads_;
       return;
     }
-    block_ = std::malloc(static_cast<size_t>(sources) * (sizeof(uint32_t) + sizeof(uint16_t)));
+    const auto count = static_cast<size_t>(n);
+    block_ = std::malloc(count * (sizeof(*sources) + sizeof(*heap) + sizeof(*next) + sizeof(*heads)));
     if (block_ == nullptr) return;
-    heap_ = static_cast<uint32_t *>(block_);
-    heads_ = reinterpret_cast<uint16_t *>(heap_ + sources);
+    // Carved in order of decreasing alignment.
+    sources = static_cast<const histogram **>(block_);
+    heap = reinterpret_cast<uint64_t *>(sources + count);
+    next = reinterpret_cast<uint32_t *>(heap + count);
+    heads = reinterpret_cast<uint16_t *>(next + count);
   }
-  ~merge_cursor() { std::free(block_); }
-  merge_cursor(const merge_cursor &) = delete;
-  merge_cursor &operator=(const merge_cursor &) = delete;
+  ~merge_memory() { std::free(block_); }
+  merge_memory(const merge_memory &) = delete;
+  merge_memory &operator=(const merge_memory &) = delete;
 
-  bool ready() const { return heap_ != nullptr; }
+  bool ready() const { return sources != nullptr; }
 
-  // Sets every head to 0 and queues the sources that hold entries.
-  void start(const histogram *const *src, int cnt) {
+  const histogram **sources = nullptr;
+  uint64_t *heap = nullptr;
+  uint32_t *next = nullptr;
+  uint16_t *heads = nullptr;
+
+ private:
+  void *block_ = nullptr;
+  const histogram *local_sources_[local_merge_sources];
+  uint64_t local_heap_[local_merge_sources];
+  uint32_t local_next_[local_merge_sources];
+  uint16_t local_heads_[local_merge_sources];
+};
+
+// The merge cursor.  Sources whose heads hold the same bucket travel as one
+// group (a linked list of sources); a binary min-heap orders the groups by
+// that bucket.  Emitting a bucket visits each member of its groups, moves
+// their heads on and regroups them by their new head buckets, so sources
+// that share their buckets cost one heap operation per bucket, and sources
+// that share none cost O(log k) per entry instead of a scan of all k heads.
+// Members are visited in no particular order; the merge only adds counts.
+class merge_cursor {
+ public:
+  explicit merge_cursor(const merge_memory &memory)
+      : heap_(memory.heap), next_(memory.next), heads_(memory.heads) {}
+
+  // Sets every head to 0 and groups the sources that hold entries.
+  void start(const histogram *const *src, int n) {
     src_ = src;
     size_ = 0;
-    for (int s = 0; s < cnt; ++s) {
+    root_vacant_ = false;
+    group_builder builder(*this);
+    for (int s = 0; s < n; ++s) {
       heads_[s] = 0;
-      if (src[s] != nullptr && src[s]->used > 0) heap_[size_++] = static_cast<uint32_t>(s);
+      if (src[s] != nullptr && src[s]->used > 0) builder.add(static_cast<uint32_t>(s));
     }
-    for (int i = size_ / 2 - 1; i >= 0; --i) sift_down(i);
+    builder.finish();
   }
 
   bool exhausted() const { return size_ == 0; }
-  int32_t next_key() const { return head_key(heap_[0]); }
-  const histogram *next_source() const { return src_[heap_[0]]; }
-  int next_position() const { return heads_[heap_[0]]; }
+  uint64_t next_key() const { return heap_[0] >> source_bits; }
 
-  // Moves the head of the next source on by one entry.
-  void advance() {
-    const uint32_t s = heap_[0];
-    if (++heads_[s] == src_[s]->used) heap_[0] = heap_[--size_];
-    if (size_ > 0) sift_down(0);
+  // Takes the group holding the smallest bucket: calls visit(source, head
+  // position) for each member, then moves the members' heads on.
+  template <class Visit>
+  void take_group(Visit visit) {
+    uint32_t s = static_cast<uint32_t>(heap_[0]);
+    root_vacant_ = true;
+    group_builder builder(*this);
+    while (s != no_source) {
+      const uint32_t following = next_[s];
+      visit(src_[s], int{heads_[s]});
+      if (++heads_[s] < src_[s]->used) builder.add(s);
+      s = following;
+    }
+    builder.finish();
+    if (root_vacant_) remove_root();
   }
 
  private:
-  int32_t head_key(uint32_t s) const { return hist_bucket_order_key(src_[s]->entries[heads_[s]].bucket); }
+  // Collects sources into groups as they come, one group per run of equal
+  // head buckets, and queues each finished group.
+  class group_builder {
+   public:
+    explicit group_builder(merge_cursor &cursor) : cursor_(cursor) {}
+    void add(uint32_t s) {
+      const uint64_t key = cursor_.head_key(s);
+      cursor_.next_[s] = no_source;
+      if (first_ != no_source && key == key_) {
+        cursor_.next_[last_] = s;
+      } else {
+        finish();
+        first_ = s;
+        key_ = key;
+      }
+      last_ = s;
+    }
+    void finish() {
+      if (first_ != no_source) cursor_.push((key_ << source_bits) | first_);
+      first_ = no_source;
+    }
 
-  bool before(uint32_t a, uint32_t b) const {
-    const int32_t ka = head_key(a), kb = head_key(b);
-    return ka < kb || (ka == kb && a < b);
+   private:
+    merge_cursor &cursor_;
+    uint32_t first_ = no_source;
+    uint32_t last_ = no_source;
+    uint64_t key_ = 0;
+  };
+
+  uint64_t head_key(uint32_t s) const {
+    return static_cast<uint64_t>(hist_bucket_order_key(src_[s]->entries[heads_[s]].bucket) + key_bias);
   }
 
-  void sift_down(int i) {
-    const uint32_t moving = heap_[i];
+  // A group taken from the top leaves the root slot free for the first
+  // group queued after it.
+  void push(uint64_t slot) {
+    if (root_vacant_) {
+      root_vacant_ = false;
+      sift_down(slot, 0);
+      return;
+    }
+    int i = size_++;
+    for (int parent = (i - 1) / 2; i > 0 && slot < heap_[parent]; parent = (i - 1) / 2) {
+      heap_[i] = heap_[parent];
+      i = parent;
+    }
+    heap_[i] = slot;
+  }
+
+  void remove_root() {
+    root_vacant_ = false;
+    if (--size_ > 0) sift_down(heap_[size_], 0);
+  }
+
+  void sift_down(uint64_t slot, int i) {
     for (;;) {
       int child = 2 * i + 1;
       if (child >= size_) break;
-      if (child + 1 < size_ && before(heap_[child + 1], heap_[child])) ++child;
-      if (!before(heap_[child], moving)) break;
+      if (child + 1 < size_ && heap_[child + 1] < heap_[child]) ++child;
+      if (heap_[child] >= slot) break;
       heap_[i] = heap_[child];
       i = child;
     }
-    heap_[i] = moving;
+    heap_[i] = slot;
   }
 
   const histogram *const *src_ = nullptr;
+  uint64_t *heap_;
+  uint32_t *next_;
+  uint16_t *heads_;
   int size_ = 0;
-  uint16_t *heads_ = nullptr;
-  uint32_t *heap_ = nullptr;
-  void *block_ = nullptr;
-  uint16_t local_heads_[local_merge_sources];
-  uint32_t local_heap_[local_merge_sources];
+  bool root_vacant_ = false;
 };
 
 // The merge walk: emits the distinct buckets of all sources in bucket order
 // at output positions 0, 1, 2, ..., calling cb (when given) once for every
-// source entry holding the emitted bucket, in source order.  Returns the
-// number of distinct buckets.
+// source entry holding the emitted bucket.  Returns the number of distinct
+// buckets.
 int hist_needed_merge_size_fc(const histogram *const *src, int cnt, merge_callback cb, histogram *tgt,
                               merge_cursor &cursor) {
   cursor.start(src, cnt);
   int emitted = 0;
   while (!cursor.exhausted()) {
-    const int32_t key = cursor.next_key();
+    const uint64_t key = cursor.next_key();
     do {
-      if (cb != nullptr) cb(tgt, emitted, cursor.next_source(), cursor.next_position());
-      cursor.advance();
+      cursor.take_group([&](const histogram *source, int position) {
+        if (cb != nullptr) cb(tgt, emitted, source, position);
+      });
     } while (!cursor.exhausted() && cursor.next_key() == key);
     ++emitted;
   }
@@ -124,39 +212,6 @@ void internal_bucket_accum(histogram *tgt, int tgt_pos, const histogram *src, in
   }
   to.count = hist_saturating_add(to.count, from.count);
 }
-
-// The list of sources that hist_accumulate merges: the given ones, then the
-// target's previous contents as a snapshot that stays readable while the
-// target is rebuilt.
-class accumulate_sources {
- public:
-  accumulate_sources(const histogram *tgt, const histogram *const *src, int cnt)
-      : snapshot_{tgt->capacity, tgt->used, 0, tgt->allocator, tgt->entries}, count_(cnt + 1) {
-    list_ = cnt <= local_accumulate_sources
-                ? local_
-                : static_cast<const histogram **>(std::malloc(static_cast<size_t>(count_) * sizeof(histogram *)));
-    if (list_ == nullptr) return;
-    // The target itself among the sources stands for its previous contents.
-    for (int i = 0; i < cnt; ++i) list_[i] = src[i] == tgt ? &snapshot_ : src[i];
-    list_[cnt] = &snapshot_;
-  }
-  ~accumulate_sources() {
-    if (list_ != local_) std::free(list_);
-  }
-  accumulate_sources(const accumulate_sources &) = delete;
-  accumulate_sources &operator=(const accumulate_sources &) = delete;
-
-  bool ready() const { return list_ != nullptr; }
-  const histogram *const *list() const { return list_; }
-  int count() const { return count_; }
-  hist_bucket_entry *previous_entries() const { return snapshot_.entries; }
-
- private:
-  histogram snapshot_;
-  int count_;
-  const histogram **list_;
-  const histogram *local_[local_accumulate_sources + 1];
-};
 
 // Whether all of src's samples could be taken from tgt; counts clamp at 0.
 bool subtract_clamped(histogram *tgt, const histogram &src) {
@@ -247,19 +302,26 @@ extern "C" {
 int hist_accumulate(histogram *tgt, const histogram *const *src, int cnt) {
   // The target's snapshot takes one more slot than the sources.
   if (cnt < 0 || cnt == INT_MAX) return -1;
-  const accumulate_sources sources(tgt, src, cnt);
-  if (!sources.ready()) return -1;
-  merge_cursor cursor(sources.count());
-  if (!cursor.ready()) return -1;
-  const int distinct = hist_needed_merge_size_fc(sources.list(), sources.count(), nullptr, nullptr, cursor);
+  const int total = cnt + 1;
+  merge_memory memory(total);
+  if (!memory.ready()) return -1;
+  // The target's previous contents merge as the last source, read from a
+  // copy of its record that stays valid while the target is rebuilt; the
+  // target among the given sources stands for the same.
+  const histogram snapshot{tgt->capacity, tgt->used, 0, tgt->allocator, tgt->entries};
+  for (int i = 0; i < cnt; ++i) memory.sources[i] = src[i] == tgt ? &snapshot : src[i];
+  memory.sources[cnt] = &snapshot;
+
+  merge_cursor cursor(memory);
+  const int distinct = hist_needed_merge_size_fc(memory.sources, total, nullptr, nullptr, cursor);
   if (distinct > hist_max_entries) return -1;
 
   const int capacity = distinct > 0 ? distinct : 1;
   tgt->entries = static_cast<hist_bucket_entry *>(tgt->allocator->calloc(capacity, sizeof(hist_bucket_entry)));
   tgt->capacity = static_cast<uint16_t>(capacity);
   tgt->used = 0;
-  hist_needed_merge_size_fc(sources.list(), sources.count(), internal_bucket_accum, tgt, cursor);
-  tgt->allocator->free(sources.previous_entries());
+  hist_needed_merge_size_fc(memory.sources, total, internal_bucket_accum, tgt, cursor);
+  tgt->allocator->free(snapshot.entries);
   hist_fast_rebuild(tgt, 0, 1);
   return tgt->used;
 }

@@ -1,0 +1,92 @@
+// Merging: hist_accumulate of many histograms into one, with sources that
+// share their buckets and with sources of scattered buckets, and its scaling
+// in the number of sources; the single-pass subtraction and delta variants.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <random>
+#include <vector>
+
+#include "histogram/hist_internal.hpp"
+#include "histogram/varrow.h"
+
+namespace {
+
+// The valid positive buckets in bucket order, to draw from.
+std::vector<hist_bucket> positive_buckets() {
+  std::vector<hist_bucket> out;
+  for (int e = -128; e < 128; ++e)
+    for (int v = 10; v < 100; ++v) out.push_back({static_cast<int8_t>(v), static_cast<int8_t>(e)});
+  return out;
+}
+
+// count histograms of size buckets each, drawn from the first pool buckets:
+// with pool == size they all hold the same buckets.
+std::vector<histogram *> sources(int count, int size, int pool) {
+  const std::vector<hist_bucket> all = positive_buckets();
+  std::mt19937_64 rng(3);
+  std::vector<histogram *> out;
+  std::vector<hist_bucket> drawn(all.begin(), all.begin() + pool);
+  for (int i = 0; i < count; ++i) {
+    std::shuffle(drawn.begin(), drawn.end(), rng);
+    std::vector<hist_bucket> chosen(drawn.begin(), drawn.begin() + size);
+    std::sort(chosen.begin(), chosen.end(), [](hist_bucket a, hist_bucket b) { return hist_bucket_compare(a, b) < 0; });
+    histogram *h = hist_alloc_nbins(size);
+    for (const hist_bucket b : chosen) hist_insert_raw_end(h, b, 1 + rng() % 1000);
+    out.push_back(h);
+  }
+  return out;
+}
+
+void release(const std::vector<histogram *> &hs) {
+  for (histogram *h : hs) hist_free(h);
+}
+
+// Arguments: number of sources, buckets per source, size of the bucket pool.
+void BM_Accumulate(benchmark::State &state) {
+  const std::vector<histogram *> src =
+      sources(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)), static_cast<int>(state.range(2)));
+  int distinct = 0;
+  for (auto _ : state) {
+    histogram *target = hist_alloc();
+    distinct = hist_accumulate(target, src.data(), static_cast<int>(src.size()));
+    hist_free(target);
+  }
+  state.counters["distinct"] = distinct;
+  state.SetItemsProcessed(state.iterations() * state.range(0) * state.range(1));
+  release(src);
+}
+BENCHMARK(BM_Accumulate)
+    ->Name("hist_accumulate")
+    ->ArgNames({"sources", "buckets", "pool"})
+    ->Args({1000, 1000, 1000})
+    ->Args({1000, 1000, 20000})
+    ->Args({10, 100, 20000})
+    ->Args({100, 100, 20000})
+    ->Args({1000, 100, 20000})
+    ->Args({10000, 100, 20000})
+    ->Unit(benchmark::kMillisecond);
+
+// One source of 1,000 buckets against a target holding the same buckets.
+template <int (*Operation)(histogram *, const histogram *)>
+void BM_Delta(benchmark::State &state) {
+  const std::vector<histogram *> pair = sources(2, 1000, 1000);
+  for (auto _ : state) benchmark::DoNotOptimize(Operation(pair[0], pair[1]));
+  state.SetItemsProcessed(state.iterations() * 1000);
+  release(pair);
+}
+BENCHMARK(BM_Delta<hist_add_as_int64>)->Name("hist_add_as_int64/1000_buckets");
+BENCHMARK(BM_Delta<hist_subtract_as_int64>)->Name("hist_subtract_as_int64/1000_buckets");
+
+void BM_Subtract(benchmark::State &state) {
+  const std::vector<histogram *> pair = sources(2, 1000, 1000);
+  const histogram *from[] = {pair[1]};
+  for (auto _ : state) benchmark::DoNotOptimize(hist_subtract(pair[0], from, 1));
+  state.SetItemsProcessed(state.iterations() * 1000);
+  release(pair);
+}
+BENCHMARK(BM_Subtract)->Name("hist_subtract/1000_buckets");
+
+}  // namespace
+
+BENCHMARK_MAIN();
