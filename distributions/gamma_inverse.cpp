@@ -35,12 +35,44 @@ constexpr std::array<double, 2> amin = {500.0, 100.0};
 constexpr std::array<double, 2> dmin = {1e-6, 1e-4};
 constexpr std::array<double, 2> emin = {0.002, 0.006};
 constexpr std::array<double, 2> bmin = {1e-28, 1e-13};
-constexpr std::array<double, 2> accepted_step = {1e-10, 1e-8};  // eps
+// A relative step below eps ends the correction at once (class 1 applies
+// when the precision is at most fine_precision).
+constexpr std::array<double, 2> accepted_step = {1e-10, 1e-8};
 constexpr double fine_precision = 1e-10;
-// Correction steps end when the relative step falls below tol and the
-// probability matches to tol, or the step below eps; at most max_steps.
+// Otherwise the steps end when the relative step falls below tol and the
+// probability matched to tol; at most max_steps of them.
 constexpr double tol = 1e-5;
 constexpr int max_steps = 20;
+// Probabilities within this factor of the smallest double are too close to
+// underflow for the steps to be trusted.
+constexpr double underflow_margin = 1e10;
+// The step takes its third-order term while t and w t stay below this.
+constexpr double third_order_limit = 0.1;
+
+// The map of first approximations.  a > 1, p <= 1/2, by xn / (a + 1): above
+// 0.7 the steps start at once, above 0.15 after a refinement; below, four
+// fixed-point steps, refined again when they end above 0.01.  The
+// refinement sums its series down to terms of 1e-4.
+constexpr double lower_direct_ratio = 0.7;
+constexpr double lower_refine_ratio = 0.15;
+constexpr double fixed_point_refine_ratio = 0.01;
+constexpr double refinement_term_bound = 1e-4;
+// a > 1, p > 1/2: below 3a the steps start at once; beyond is the far tail.
+constexpr double far_upper_ratio = 3.0;
+// a < 1, with qg = q Gamma(a + 1) and b = qg / a: qg above 0.6 a means small
+// x; otherwise a < 0.3 with b >= 0.35 has a start of its own, and b < 0.45
+// means large x, taken by an asymptotic form for b >= 0.15, a rational one
+// above 0.01 and the series in 1/y below.
+constexpr double small_x_ratio = 0.6;
+constexpr double tiny_shape = 0.3;
+constexpr double tiny_shape_b = 0.35;
+constexpr double large_x_b = 0.45;
+constexpr double asymptotic_b = 0.15;
+constexpr double rational_b = 0.01;
+// Small x: for b q up to 1e-8 x = exp(-(q/a + Euler's constant)), for p above
+// 0.9 through ln(1 - q), else from p itself.
+constexpr double tiny_bq = 1e-8;
+constexpr double high_p = 0.9;
 
 // Euler's constant, and ln 10 as stored.
 constexpr double euler_gamma = 0.577215664901533;
@@ -82,7 +114,7 @@ Tail smaller_tail(const Problem &pr) { return pr.p > 0.5 ? Tail::upper : Tail::l
 // raised to third order by the curvature term w = (a - 1 - x)/2 of ln P'.
 Outcome correct(const Problem &pr, double xn, Tail tail) {
   const double target = tail == Tail::upper ? pr.q : pr.p;
-  if (target <= 1e10 * pr.xmin) return {xn, uncertain_accuracy};
+  if (target <= underflow_margin * pr.xmin) return {xn, uncertain_accuracy};
   const double a = pr.a;
   const double am1 = (a - 0.5) - 0.5;
   const double e2 = 2.0 * pr.e;
@@ -104,7 +136,7 @@ Outcome correct(const Problem &pr, double xn, Tail tail) {
     const double t = tail == Tail::upper ? (pr.q - qn) / r : (pn - pr.p) / r;
     const double w = 0.5 * (am1 - xn);
     double d = 0.0;
-    if (std::fabs(t) <= 0.1 && std::fabs(w * t) <= 0.1) {
+    if (std::fabs(t) <= third_order_limit && std::fabs(w * t) <= third_order_limit) {
       const double h = t * (1.0 + w * t);
       x = xn * (1.0 - h);
       if (x <= 0.0) return {x, left_positive_axis};
@@ -122,7 +154,7 @@ Outcome correct(const Problem &pr, double xn, Tail tail) {
   }
 }
 
-// Step 8: x from ln x ~ y + s ln y + ..., the series in 1/y of the
+// x from ln x ~ y + s ln y + ..., the series in 1/y of the
 // asymptotic inversion of Q (or P) when y = -ln(b) is large.
 double inverse_series(double a, double y, double s, double z) {
   const double c1 = -(s * z);
@@ -138,7 +170,7 @@ double inverse_series(double a, double y, double s, double z) {
   return ((((c5 / y + c4) / y + c3) / y + c2) / y + c1) + y;
 }
 
-// Step 6.6: one Newton step on a ln x - x - ln(sum_k x^k / (a+1)...(a+k)) = w.
+// One Newton step on a ln x - x - ln(sum_k x^k / (a+1)...(a+k)) = w.
 double refine_lower(double a, double xn, double w, double ap1) {
   double apn = ap1;
   double t = xn / apn;
@@ -148,7 +180,7 @@ double refine_lower(double a, double xn, double w, double ap1) {
     apn += 1.0;
     t = t * xn / apn;
     sum += t;
-  } while (t > 1e-4 && ++terms < distfn::convergence_step_limit);
+  } while (t > refinement_term_bound && ++terms < distfn::convergence_step_limit);
   t = w - std::log(sum);
   xn = std::exp((xn + t) / a);
   return xn * (1.0 - (a * std::log(xn) - xn - t) / (a - xn));
@@ -159,9 +191,9 @@ double refine_lower(double a, double xn, double w, double ap1) {
 Outcome small_p_start(const Problem &pr, double xn, double w, double fixed_point_start) {
   const double a = pr.a;
   const double ap1 = a + 1.0;
-  if (xn > 0.7 * ap1) return correct(pr, xn, Tail::lower);
+  if (xn > lower_direct_ratio * ap1) return correct(pr, xn, Tail::lower);
   w += by_value<gamln>(ap1);
-  if (xn > 0.15 * ap1) return correct(pr, refine_lower(a, xn, w, ap1), Tail::lower);
+  if (xn > lower_refine_ratio * ap1) return correct(pr, refine_lower(a, xn, w, ap1), Tail::lower);
   const double ap2 = a + 2.0;
   const double ap3 = a + 3.0;
   double x = std::exp((w + fixed_point_start) / a);
@@ -169,7 +201,7 @@ Outcome small_p_start(const Problem &pr, double xn, double w, double fixed_point
   x = std::exp((w + x - std::log(1.0 + (x / ap1) * (1.0 + x / ap2))) / a);
   x = std::exp((w + x - std::log(1.0 + (x / ap1) * (1.0 + (x / ap2) * (1.0 + x / ap3)))) / a);
   xn = x;
-  if (xn > 0.01 * ap1) return correct(pr, refine_lower(a, xn, w, ap1), Tail::lower);
+  if (xn > fixed_point_refine_ratio * ap1) return correct(pr, refine_lower(a, xn, w, ap1), Tail::lower);
   if (xn <= emin[pr.class_index] * ap1) return {xn, solved_directly};
   return correct(pr, xn, Tail::lower);
 }
@@ -194,7 +226,7 @@ Outcome large_shape_start(const Problem &pr) {
     if (std::fabs(complement(xn / a)) <= dmin[pr.class_index]) return {xn, solved_directly};
   }
   if (pr.p <= 0.5) return small_p_start(pr, xn, w, fixed_point_start);
-  if (xn < 3.0 * a) return correct(pr, xn, Tail::upper);
+  if (xn < far_upper_ratio * a) return correct(pr, xn, Tail::upper);
   // Far upper tail: x - (a - 1) ln x + ... = -ln(q Gamma(a)) = y.
   const double y = -(w + by_value<gamln>(a));
   const double d = std::max(2.0, a * (a - 1.0));
@@ -216,8 +248,8 @@ Outcome large_x_start(const Problem &pr, double b) {
   const double s = complement(a);
   const double z = std::log(y);
   const double t = y - s * z;
-  if (b >= 0.15) return correct(pr, y - s * std::log(t) - std::log(1.0 + s / (t + 1.0)), Tail::upper);
-  if (b > 0.01) {
+  if (b >= asymptotic_b) return correct(pr, y - s * std::log(t) - std::log(1.0 + s / (t + 1.0)), Tail::upper);
+  if (b > rational_b) {
     const double u = ((t + 2.0 * (3.0 - a)) * t + (2.0 - a) * (3.0 - a)) / ((t + (5.0 - a)) * t + 2.0);
     return correct(pr, y - s * std::log(t) - std::log(u), Tail::upper);
   }
@@ -233,18 +265,18 @@ Outcome small_shape_start(const Problem &pr) {
   const double qg = pr.q * g;
   if (qg == 0.0) return {pr.xmax, uncertain_accuracy};
   const double b = qg / a;
-  if (qg <= 0.6 * a) {
-    if (a < 0.3 && b >= 0.35) {
+  if (qg <= small_x_ratio * a) {
+    if (a < tiny_shape && b >= tiny_shape_b) {
       const double t = std::exp(-(b + euler_gamma));
       const double u = t * std::exp(t);
       return correct(pr, t * std::exp(u), smaller_tail(pr));
     }
-    if (b < 0.45) return large_x_start(pr, b);
+    if (b < large_x_b) return large_x_start(pr, b);
   }
   double xn = 0.0;
-  if (b * pr.q <= 1e-8) {
+  if (b * pr.q <= tiny_bq) {
     xn = std::exp(-(pr.q / a + euler_gamma));
-  } else if (pr.p > 0.9) {
+  } else if (pr.p > high_p) {
     xn = std::exp((by_value<alnrel>(-pr.q) + by_value<gamln1>(a)) / a);
   } else {
     xn = std::exp(std::log(pr.p * g) / a);

@@ -60,7 +60,7 @@ double central_region(double x, double y, double eps) {
   const double xsq = y > eps ? x * x : 0.0;
   double xnum = a[4] * xsq;
   double xden = xsq;
-  for (std::size_t i = 0; i < 3; ++i) {
+  for (std::size_t i = 0; i + 1 < b.size(); ++i) {
     xnum = (xnum + a[i]) * xsq;
     xden = (xden + b[i]) * xsq;
   }
@@ -77,7 +77,7 @@ double times_gaussian(double w, double v) {
 double middle_tail(double y) {
   double xnum = c[8] * y;
   double xden = y;
-  for (std::size_t i = 0; i < 7; ++i) {
+  for (std::size_t i = 0; i + 1 < d.size(); ++i) {
     xnum = (xnum + c[i]) * y;
     xden = (xden + d[i]) * y;
   }
@@ -88,7 +88,7 @@ double far_tail(double x, double y) {
   const double xsq = 1.0 / (x * x);
   double xnum = p[5] * xsq;
   double xden = xsq;
-  for (std::size_t i = 0; i < 4; ++i) {
+  for (std::size_t i = 0; i + 1 < q.size(); ++i) {
     xnum = (xnum + p[i]) * xsq;
     xden = (xden + q[i]) * xsq;
   }
