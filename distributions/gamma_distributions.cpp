@@ -43,7 +43,7 @@ constexpr double ln_sqrt_2pi = 0.9189385332046728;
 
 // exp(k ln m - m - ln Gamma(k + 1)): the Poisson weight of k at mean m, and
 // with k = df/2 and m = x/2 the step between chi-square distributions with df
-// and df + 2 degrees of freedom (DLMF 8.8.11).  Written with n = k + 1 and
+// and df + 2 degrees of freedom (DLMF 8.8.5).  Written with n = k + 1 and
 // r = m/n through Stirling's formula (DLMF 5.11.1) as
 //   exp(-k (r - 1 - ln r) + (1 - r) - ln sqrt(2 pi n) - dstrem(n)),
 // which keeps its accuracy where k ln m and ln Gamma(k + 1) are huge and
@@ -59,8 +59,8 @@ bool should_stop(int steps, double sum, double term) {
   return steps > last_continuing_step || sum < sum_floor || term < term_tolerance * sum;
 }
 
-// The noncentral chi-square as its Poisson mixture of central chi-squares
-// (DLMF 8.18 ff.), summed from the largest Poisson weight outwards:
+// The noncentral chi-square as its Poisson mixture of central chi-squares,
+// summed from the largest Poisson weight outwards:
 // sum_i Poisson(i; pnonc/2) P[chi2(df + 2i) <= x].
 Cumulative noncentral_chi_square(double x, double df, double pnonc) {
   const double xnonc = pnonc / 2.0;

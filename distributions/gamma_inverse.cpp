@@ -78,7 +78,7 @@ constexpr double high_p = 0.9;
 constexpr double euler_gamma = 0.577215664901533;
 constexpr double ln10 = 2.302585;
 
-// The normal quantile of exp(w), t = sqrt(-2 w) (Abramowitz & Stegun 26.2.23 form).
+// The normal quantile of exp(w), t = sqrt(-2 w) (a rational approximation in t).
 constexpr double a0 = 3.31125922108741;
 constexpr double a1 = 11.6616720288968;
 constexpr double a2 = 4.28342155967104;
@@ -207,7 +207,7 @@ Outcome small_p_start(const Problem &pr, double xn, double w, double fixed_point
 }
 
 // a > 1: the Cornish-Fisher-type expansion of x about a in the normal
-// quantile s (DLMF 8.12.13 ff.), then by region.
+// quantile s (DLMF 8.12), then by region.
 Outcome large_shape_start(const Problem &pr) {
   const double a = pr.a;
   double w = pr.q <= 0.5 ? std::log(pr.q) : std::log(pr.p);

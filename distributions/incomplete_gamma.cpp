@@ -121,7 +121,7 @@ Ratios half_shape(double x) {
   return from_q(by_value<erfc1>(0, rtx));
 }
 
-// a < 1, x < 1.1: the power series of gamma(a, x) x^-a (DLMF 8.7.1), with
+// a < 1, x < 1.1: the power series of gamma(a, x) x^-a (DLMF 8.7), with
 // Q = (1 - x^a/Gamma(a+1)) + ... arranged so that no step cancels.
 Ratios small_x_power_series(double a, double x, double acc) {
   double an = 3.0;
@@ -239,7 +239,7 @@ Ratios from_scaled_density(double a, double x, double r, const AccuracyClass &cl
   return asymptotic_series(a, x, r, cls.acc);
 }
 
-// 2a = 2i + 1 or a = i whole, a <= x < x0: Q is a finite sum (DLMF 8.4.10, 8.4.8):
+// 2a = 2i + 1 or a = i whole, a <= x < x0: Q is a finite sum (DLMF 8.4):
 // Q(i, x) = exp(-x) sum_{k<i} x^k/k!, Q(i + 1/2, x) = erfc(sqrt x) + exp(-x) sum_{k=1}^{i} x^(k-1/2)/Gamma(k+1/2).
 Ratios finite_sums(double a, double x, long i) {
   double sum = 0.0;
@@ -310,7 +310,7 @@ double expansion_correction(const ExpansionShape &shape, double z, double u) {
   return t;
 }
 
-// The uniform asymptotic expansion (DLMF 8.12.3, 8.12.8): with l = x/a,
+// The uniform asymptotic expansion (DLMF 8.12): with l = x/a,
 // s = 1 - l, rl = l - 1 - ln l and y = a rl, the smaller ratio is
 // erfc(sqrt y)/2 -/+ exp(-y) sum_k c_k(z) a^-k / sqrt(2 pi a), z = sign(l - 1) sqrt(2 rl).
 Ratios uniform_expansion(double a, double l, double s, double rl, double y, ExpansionForm form,

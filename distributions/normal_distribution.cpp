@@ -159,7 +159,7 @@ constexpr std::array<double, terms> denom = {4.0, 96.0, 384.0, 92160.0};
 }  // namespace cornish_fisher
 
 // dlanor: the asymptotic series ln(1 - Phi(x)) = -x^2/2 - ln(x sqrt(2 pi))
-// + ln(1 + sum_k (-1)^(k+1) (2k+1)!! / x^(2k+2)) (DLMF 7.12.1), twelve terms.
+// + ln(1 + sum_k (-1)^(k+1) (2k+1)!! / x^(2k+2)) (DLMF 7.12), twelve terms.
 namespace tail_series {
 constexpr std::array<double, 12> coef = {
     -1.0,      3.0,       -15.0,       105.0,       -945.0,         10395.0,
