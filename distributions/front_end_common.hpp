@@ -115,7 +115,6 @@ inline bool reject_arguments(std::span<const ArgumentRule> rules, int *status, d
 inline bool reject_unit_sum(double first, double second, int failure_status, int *status, double *bound) {
   const double sum = first + second;
   int epsilon = 1;
-  // Subtracting the halves separately keeps the test exact near 1.
   if (!(std::fabs((sum - 0.5) - 0.5) > unit_sum_epsilons * spmpar(&epsilon))) return false;
   *status = failure_status;
   *bound = sum < 0.0 ? 0.0 : 1.0;

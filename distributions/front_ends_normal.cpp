@@ -1,6 +1,8 @@
 // Front end of the normal distribution, solved in closed form through the
 // standard normal z = (x - mean)/sd: Phi(z) = p.
 
+#include <cmath>
+
 #include "distfn.h"
 #include "front_end_common.hpp"
 
@@ -13,7 +15,7 @@ namespace {
 // grows without limit (the upper limit), or never moves when x == mean.
 void report_standard_deviation(double x, double mean, double z, double *sd, int *status, double *bound) {
   const double candidate = (x - mean) / z;
-  if (candidate > 0.0 && candidate <= largest_parameter) {
+  if (candidate > 0.0 && std::isfinite(candidate)) {
     *sd = candidate;
     *status = status_success;
   } else if (x == mean) {
