@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "histogram/hist_internal.hpp"
+#include "tests/histogram_test_support.hpp"
 #include "histogram/varrow.h"
 
 namespace {
@@ -27,19 +28,8 @@ std::vector<double> Placements(int mode, const Bins &bins) {
   return out;
 }
 
-// (val, exp, count) of every entry, in bucket order.
-using Entries = std::vector<std::tuple<int, int, uint64_t>>;
-
-Entries Contents(const histogram *h) {
-  Entries out;
-  for (int i = 0; i < hist_bucket_count(h); ++i) {
-    hist_bucket b;
-    uint64_t count;
-    hist_bucket_idx_bucket(h, i, &b, &count);
-    out.emplace_back(b.val, b.exp, count);
-  }
-  return out;
-}
+using varrow_test::Contents;
+using varrow_test::Entries;
 
 // Bins in the style of cumulative latency buckets, open at both ends.
 const Bins latency_bins = {{3, -inf, 0.005}, {5, 0.005, 0.01}, {7, 0.01, 0.025}, {2, 0.025, inf}};

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "histogram/hist_internal.hpp"
+#include "tests/histogram_test_support.hpp"
 #include "histogram/varrow.h"
 
 namespace {
@@ -33,7 +34,7 @@ struct CountingAllocator {
   static constexpr hist_allocator allocator = {count_malloc, count_calloc, count_free};
 };
 
-hist_bucket bucket(int val, int exp) { return hist_bucket{static_cast<int8_t>(val), static_cast<int8_t>(exp)}; }
+using varrow_test::BucketOf;
 
 TEST(Creation, CapacityIsBroughtIntoRange) {
   const struct {
@@ -70,8 +71,8 @@ TEST_P(Lookup, FindsPresentBucketsAndInsertionPositions) {
     int found;
     int pos;
   } cases[] = {
-      {bucket(20, 0), 1, 1}, {bucket(10, 0), 1, 0},  {bucket(30, 0), 1, 2},  {bucket(25, 0), 0, 2},
-      {bucket(50, -1), 0, 0}, {bucket(50, 0), 0, 3}, {bucket(-10, 0), 0, 0}, {bucket(-1, 0), 0, 0},
+      {BucketOf(20, 0), 1, 1}, {BucketOf(10, 0), 1, 0},  {BucketOf(30, 0), 1, 2},  {BucketOf(25, 0), 0, 2},
+      {BucketOf(50, -1), 0, 0}, {BucketOf(50, 0), 0, 3}, {BucketOf(-10, 0), 0, 0}, {BucketOf(-1, 0), 0, 0},
   };
   for (const auto &c : cases) {
     int pos = -7;
@@ -83,7 +84,7 @@ TEST_P(Lookup, FindsPresentBucketsAndInsertionPositions) {
 TEST_P(Lookup, EmptyHistogramFindsNothing) {
   hist_clear(h);
   int pos = -7;
-  EXPECT_EQ(hist_internal_find(h, bucket(20, 0), &pos), 0);
+  EXPECT_EQ(hist_internal_find(h, BucketOf(20, 0), &pos), 0);
   EXPECT_EQ(pos, 0);
 }
 
@@ -100,8 +101,8 @@ TEST_P(Lookup, CloneIsIndependentAndAnswersAlike) {
   EXPECT_EQ(hist_sample_count(h), 3u);
   EXPECT_EQ(hist_num_buckets(copy), 4);
   int pos;
-  EXPECT_EQ(hist_internal_find(h, bucket(25, 0), &pos), 0);
-  EXPECT_EQ(hist_internal_find(copy, bucket(30, 0), &pos), 1);
+  EXPECT_EQ(hist_internal_find(h, BucketOf(25, 0), &pos), 0);
+  EXPECT_EQ(hist_internal_find(copy, BucketOf(30, 0), &pos), 1);
   EXPECT_EQ(pos, 3);
   hist_free(copy);
 }
@@ -179,10 +180,7 @@ TEST(Release, UsesTheHistogramsOwnAllocator) {
 TEST(Clone, CopiesEveryEntryBeyondTheConversionCap) {
   // Raw buckets can bring more entries than the conversions produce.
   histogram *h = hist_alloc();
-  int inserted = 0;
-  for (int exp = -128; exp <= 127 && inserted < 50000; ++exp)
-    for (int val = -128; val <= 127 && inserted < 50000; ++val, ++inserted)
-      hist_insert_raw_end(h, bucket(val, exp), 1);
+  for (const hist_bucket b : varrow_test::RawBucketsInOrder(50000)) hist_insert_raw_end(h, b, 1);
   ASSERT_EQ(hist_num_buckets(h), 50000);
   for (histogram *copy : {hist_clone(h), hist_clone_with_allocator(h, &CountingAllocator::allocator)}) {
     ASSERT_EQ(hist_num_buckets(copy), 50000);

@@ -16,6 +16,7 @@
 
 #include "distributions/distfn.h"
 #include "histogram/hist_internal.hpp"
+#include "tests/histogram_test_support.hpp"
 #include "histogram/varrow.h"
 
 namespace {
@@ -24,19 +25,8 @@ constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 constexpr uint64_t max_count = std::numeric_limits<uint64_t>::max();
 
-// (val, exp, count) of every entry, in bucket order.
-using Entries = std::vector<std::tuple<int, int, uint64_t>>;
-
-Entries Contents(const histogram *h) {
-  Entries out;
-  for (int i = 0; i < hist_bucket_count(h); ++i) {
-    hist_bucket b;
-    uint64_t count;
-    hist_bucket_idx_bucket(h, i, &b, &count);
-    out.emplace_back(b.val, b.exp, count);
-  }
-  return out;
-}
+using varrow_test::Contents;
+using varrow_test::Entries;
 
 histogram *Make(const std::vector<std::tuple<double, uint64_t>> &values, bool fast = false) {
   histogram *h = fast ? hist_fast_alloc() : hist_alloc();

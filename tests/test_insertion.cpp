@@ -6,38 +6,15 @@
 #include <vector>
 
 #include "histogram/hist_internal.hpp"
+#include "tests/histogram_test_support.hpp"
 #include "histogram/varrow.h"
 
 namespace {
 
-hist_bucket bucket(int val, int exp) { return hist_bucket{static_cast<int8_t>(val), static_cast<int8_t>(exp)}; }
-
-std::vector<hist_bucket_entry> Entries(const histogram *h) {
-  std::vector<hist_bucket_entry> out;
-  for (int i = 0; i < hist_bucket_count(h); ++i) {
-    hist_bucket_entry e;
-    hist_bucket b;
-    uint64_t c;
-    hist_bucket_idx_bucket(h, i, &b, &c);
-    e.bucket = b;
-    e.count = c;
-    out.push_back(e);
-  }
-  return out;
-}
-
-// Every entry is strictly ascending and every one is found where it is.
-void ExpectConsistent(const histogram *h) {
-  const auto entries = Entries(h);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    if (i > 0) {
-      ASSERT_LT(hist_bucket_compare(entries[i - 1].bucket, entries[i].bucket), 0) << i;
-    }
-    int pos;
-    ASSERT_EQ(hist_internal_find(h, entries[i].bucket, &pos), 1) << i;
-    ASSERT_EQ(pos, static_cast<int>(i));
-  }
-}
+using varrow_test::BucketOf;
+using varrow_test::Contents;
+using varrow_test::Entries;
+using varrow_test::ExpectConsistent;
 
 class Insertion : public ::testing::TestWithParam<bool> {
  protected:
@@ -49,11 +26,7 @@ class Insertion : public ::testing::TestWithParam<bool> {
 TEST_P(Insertion, SameBucketAccumulates) {
   EXPECT_EQ(hist_insert(h, 1.0, 1), 1u);
   EXPECT_EQ(hist_insert(h, 1.0, 1), 1u);
-  const auto entries = Entries(h);
-  ASSERT_EQ(entries.size(), 1u);
-  EXPECT_EQ(entries[0].bucket.val, 10);
-  EXPECT_EQ(entries[0].bucket.exp, 0);
-  EXPECT_EQ(entries[0].count, 2u);
+  EXPECT_EQ(Contents(h), (Entries{{10, 0, 2}}));
 }
 
 TEST_P(Insertion, CountsSaturate) {
@@ -73,21 +46,13 @@ TEST_P(Insertion, GrowsByStepsAndStaysSorted) {
 TEST_P(Insertion, OutOfRangeValuesShareTheNaNBucket) {
   hist_insert(h, 5.0, 1);
   for (double v : {double(NAN), double(INFINITY), 1e200}) hist_insert(h, v, 1);
-  const auto entries = Entries(h);
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].bucket.val, -1);
-  EXPECT_EQ(entries[0].count, 3u);
+  EXPECT_EQ(Contents(h), (Entries{{-1, 0, 3}, {50, 0, 1}}));
 }
 
 TEST_P(Insertion, IntScale) {
   hist_insert_intscale(h, 12345, -3, 1);
   hist_insert_intscale(h, 0, 5, 2);
-  const auto entries = Entries(h);
-  ASSERT_EQ(entries.size(), 2u);
-  EXPECT_EQ(entries[0].bucket.val, 0);
-  EXPECT_EQ(entries[0].count, 2u);
-  EXPECT_EQ(entries[1].bucket.val, 12);
-  EXPECT_EQ(entries[1].bucket.exp, 1);
+  EXPECT_EQ(Contents(h), (Entries{{0, 0, 2}, {12, 1, 1}}));
 }
 
 TEST_P(Insertion, RemovalStopsAtZeroAndKeepsTheEntry) {
@@ -97,13 +62,13 @@ TEST_P(Insertion, RemovalStopsAtZeroAndKeepsTheEntry) {
   EXPECT_EQ(hist_remove(h, 7.0, 1), 0u);
   EXPECT_EQ(hist_bucket_count(h), 1);
   hist_insert(h, 3.0, 4);
-  EXPECT_EQ(hist_remove_raw(h, bucket(30, 0), 1), 1u);
+  EXPECT_EQ(hist_remove_raw(h, BucketOf(30, 0), 1), 1u);
   hist_remove_zeroes(h);
   EXPECT_EQ(hist_bucket_count(h), 1);
   EXPECT_EQ(hist_sample_count(h), 3u);
   ExpectConsistent(h);
   int pos;
-  EXPECT_EQ(hist_internal_find(h, bucket(20, 0), &pos), 0);
+  EXPECT_EQ(hist_internal_find(h, BucketOf(20, 0), &pos), 0);
 }
 
 TEST_P(Insertion, ZeroCountCreatesAnEntry) {
@@ -115,14 +80,7 @@ TEST_P(Insertion, EndInsertionAppendsOrFallsBack) {
   for (double v : {1.0, 2.0, 3.0}) EXPECT_EQ(hist_insert_raw_end(h, double_to_hist_bucket(v), 1), 1u);
   hist_insert_raw_end(h, double_to_hist_bucket(1.5), 1);
   hist_insert_raw_end(h, double_to_hist_bucket(3.0), 1);
-  const auto entries = Entries(h);
-  ASSERT_EQ(entries.size(), 4u);
-  const int expected_vals[] = {10, 15, 20, 30};
-  const uint64_t expected_counts[] = {1, 1, 1, 2};
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(entries[i].bucket.val, expected_vals[i]);
-    EXPECT_EQ(entries[i].count, expected_counts[i]);
-  }
+  EXPECT_EQ(Contents(h), (Entries{{10, 0, 1}, {15, 0, 1}, {20, 0, 1}, {30, 0, 2}}));
   ExpectConsistent(h);
 }
 
@@ -144,15 +102,13 @@ TEST_P(Insertion, DescendingOrderThenRemoveZeroes) {
 
 TEST_P(Insertion, FullArrayAtTheSixteenBitLimitLosesNothing) {
   // Raw buckets (invalid ones included) can fill every one of 65,535 slots.
-  int inserted = 0;
-  for (int exp = -128; exp <= 127; ++exp)
-    for (int val = -128; val <= 127 && inserted < 65535; ++val, ++inserted) hist_insert_raw_end(h, bucket(val, exp), 1);
+  for (const hist_bucket b : varrow_test::RawBucketsInOrder(65535)) hist_insert_raw_end(h, b, 1);
   ASSERT_EQ(hist_num_buckets(h), 65535);
   EXPECT_EQ(h->capacity, 65535);
-  // The one bucket left out cannot be added; existing ones still count.
-  EXPECT_EQ(hist_insert_raw(h, bucket(127, 127), 1), 0u);
-  EXPECT_EQ(hist_insert_raw_end(h, bucket(127, 127), 1), 0u);
-  EXPECT_EQ(hist_insert_raw(h, bucket(10, 0), 1), 1u);
+  // The one bucket left out (the largest) cannot be added; existing ones still count.
+  EXPECT_EQ(hist_insert_raw(h, BucketOf(99, 127), 1), 0u);
+  EXPECT_EQ(hist_insert_raw_end(h, BucketOf(99, 127), 1), 0u);
+  EXPECT_EQ(hist_insert_raw(h, BucketOf(10, 0), 1), 1u);
   EXPECT_EQ(hist_num_buckets(h), 65535);
   EXPECT_EQ(hist_sample_count(h), 65536u);
 }

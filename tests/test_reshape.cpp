@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "histogram/hist_internal.hpp"
+#include "tests/histogram_test_support.hpp"
 #include "histogram/varrow.h"
 
 namespace {
@@ -15,45 +16,13 @@ namespace {
 constexpr double inf = std::numeric_limits<double>::infinity();
 constexpr double nan = std::numeric_limits<double>::quiet_NaN();
 
-// (val, exp, count): readable in failure messages and comparable as a whole.
-using Entry = std::tuple<int, int, uint64_t>;
-using Entries = std::vector<Entry>;
+using varrow_test::At;
+using varrow_test::Contents;
+using varrow_test::Entries;
+using varrow_test::Entry;
 
-Entry At(double value, uint64_t count) {
-  const hist_bucket b = double_to_hist_bucket(value);
-  return {b.val, b.exp, count};
-}
-
-hist_bucket Bucket(const Entry &e) {
-  return hist_bucket{static_cast<int8_t>(std::get<0>(e)), static_cast<int8_t>(std::get<1>(e))};
-}
-
-histogram *Make(const Entries &entries, bool fast = false) {
-  histogram *h = fast ? hist_fast_alloc() : hist_alloc();
-  for (const Entry &e : entries) hist_insert_raw(h, Bucket(e), std::get<2>(e));
-  return h;
-}
-
-Entries Contents(const histogram *h) {
-  Entries out;
-  for (int i = 0; i < hist_bucket_count(h); ++i) {
-    hist_bucket b;
-    uint64_t count;
-    hist_bucket_idx_bucket(h, i, &b, &count);
-    out.emplace_back(b.val, b.exp, count);
-  }
-  return out;
-}
-
-// Every bucket is found at its position, through the fast index when there is one.
-void ExpectFindable(const histogram *h) {
-  const Entries entries = Contents(h);
-  for (size_t i = 0; i < entries.size(); ++i) {
-    int pos = -1;
-    EXPECT_EQ(hist_internal_find(h, Bucket(entries[i]), &pos), 1) << i;
-    EXPECT_EQ(pos, static_cast<int>(i));
-  }
-}
+using varrow_test::ExpectConsistent;
+using varrow_test::MakeHistogram;
 
 // ---- hist_clamp --------------------------------------------------------------
 
@@ -72,10 +41,10 @@ class Clamp : public ::testing::TestWithParam<std::tuple<ClampCase, bool>> {};
 
 TEST_P(Clamp, KeepsBucketsTouchingTheRangeWhole) {
   const auto &[c, fast] = GetParam();
-  histogram *h = Make(clamp_source, fast);
+  histogram *h = MakeHistogram(clamp_source, fast);
   hist_clamp(h, c.lower, c.upper);
   EXPECT_EQ(Contents(h), c.expected);
-  ExpectFindable(h);
+  ExpectConsistent(h);
   hist_free(h);
 }
 
@@ -102,7 +71,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, Clamp, ::testing::Combine(::testing::ValuesIn(cl
 
 TEST(ClampZeroCounts, StayWhenNothingIsDroppedGoWhenSomethingIs) {
   const Entries source = {At(1.0, 2), At(2.0, 0), At(3.0, 4)};
-  histogram *h = Make(source);
+  histogram *h = MakeHistogram(source);
   hist_clamp(h, 0, 10);
   EXPECT_EQ(Contents(h), source);
   hist_clamp(h, 1.5, 2.5);
@@ -111,7 +80,7 @@ TEST(ClampZeroCounts, StayWhenNothingIsDroppedGoWhenSomethingIs) {
 }
 
 TEST(ClampZeroCounts, AnEmptyEntryOutsideTheRangeGoes) {
-  histogram *h = Make({At(1.0, 2), At(5.0, 0)});
+  histogram *h = MakeHistogram({At(1.0, 2), At(5.0, 0)});
   hist_clamp(h, 0, 2);
   EXPECT_EQ(Contents(h), Entries{At(1.0, 2)});
   hist_free(h);
@@ -126,12 +95,12 @@ TEST(ClampEdges, NullAndEmptyHistogramsAreLeftAlone) {
 }
 
 TEST(ClampEdges, FastIndexFollowsTheMovedEntries) {
-  histogram *h = Make(clamp_source, true);
+  histogram *h = MakeHistogram(clamp_source, true);
   hist_clamp(h, 1.5, 5);
   EXPECT_EQ(hist_insert(h, 3.0, 1), 1u);
   EXPECT_EQ(hist_insert(h, 1.0, 1), 1u);
   EXPECT_EQ(Contents(h), (Entries{At(1.0, 1), At(2.0, 3), At(3.0, 5)}));
-  ExpectFindable(h);
+  ExpectConsistent(h);
   hist_free(h);
 }
 
@@ -148,12 +117,12 @@ class Compress : public ::testing::TestWithParam<CompressCase> {};
 
 TEST_P(Compress, CoarsensBelowAndAtTheMinimumExponent) {
   const CompressCase &c = GetParam();
-  histogram *src = Make(c.source, true);
+  histogram *src = MakeHistogram(c.source, true);
   const Entries before = Contents(src);
   histogram *result = hist_compress_mbe(src, static_cast<int8_t>(c.mbe));
   EXPECT_EQ(Contents(result), c.expected);
   EXPECT_EQ(Contents(src), before) << "the source must not change";
-  ExpectFindable(result);
+  ExpectConsistent(result);
   hist_free(result);
   hist_free(src);
 }
