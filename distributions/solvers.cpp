@@ -304,9 +304,9 @@ void dzror(int *status, double *x, double *fx, double *xlo, double *xhi, unsigne
   if (*status <= 0) {
     set_estimate(z, xlo, z.bracket_lo);
     *xhi = z.bracket_hi;
-    z.b = *xlo;
+    z.b = z.bracket_lo;
     z.resume = ZeroResume::lower_end;
-    return request(status, x, *xlo);
+    return request(status, x, z.bracket_lo);
   }
   const ZeroResume resume = z.resume;
   // Until a new search starts, further calls change nothing.
@@ -316,10 +316,10 @@ void dzror(int *status, double *x, double *fx, double *xlo, double *xhi, unsigne
       return;
     case ZeroResume::lower_end:
       z.fb = *fx;
-      z.a = *xhi;
-      set_estimate(z, xlo, *xhi);
+      z.a = z.bracket_hi;
+      set_estimate(z, xlo, z.bracket_hi);
       z.resume = ZeroResume::upper_end;
-      return request(status, x, *xhi);
+      return request(status, x, z.bracket_hi);
     case ZeroResume::upper_end: {
       const double fa = *fx;
       if (z.fb < 0.0 && fa < 0.0) {
