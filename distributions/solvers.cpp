@@ -20,7 +20,6 @@ struct ZeroSearch {
   // b: best estimate, c: contrapoint, a: previous best, d: the one before.
   double a, b, c, d, fa, fb, fc, fd;
   double mb;        // half the signed distance from b to c
-  double p, q;      // numerator and denominator of the interpolation step
   double w;         // the step taken
   double estimate;  // the value last written to the caller's xlo
   int ext;          // consecutive non-bisection steps with the same contrapoint
@@ -42,7 +41,9 @@ void set_estimate(ZeroSearch &z, double *xlo, double value) {
   *xlo = value;
 }
 
-// Steps 4 to 8 of the iteration: choose the next trial point or stop.
+// One iteration: take the previous best as contrapoint when asked, keep the
+// better point in b, stop once b and c are within tolerance, and otherwise
+// request f at the next trial point.
 void advance_zero_search(ZeroSearch &z, bool new_contrapoint, int *status, double *x, double *xlo,
                          double *xhi) {
   if (new_contrapoint) {
@@ -82,26 +83,30 @@ void advance_zero_search(ZeroSearch &z, bool new_contrapoint, int *status, doubl
     z.w = z.mb;
   } else {
     if (z.mb < 0.0) tol = -tol;
-    z.p = (z.b - z.a) * z.fb;
+    // The step is p/q: a secant step first, then three-point interpolation
+    // through a, b and d.
+    double p = (z.b - z.a) * z.fb;
+    double q;
     if (z.first) {
-      z.q = z.fa - z.fb;
+      q = z.fa - z.fb;
       z.first = false;
     } else {
-      // Inverse quadratic interpolation through a, b and d.
       const double fdb = (z.fd - z.fb) / (z.d - z.b);
       const double fda = (z.fd - z.fa) / (z.d - z.a);
-      z.p = fda * z.p;
-      z.q = fdb * z.fa - fda * z.fb;
+      p = fda * p;
+      q = fdb * z.fa - fda * z.fb;
     }
-    if (z.p < 0.0) {
-      z.p = -z.p;
-      z.q = -z.q;
+    if (p < 0.0) {
+      p = -p;
+      q = -q;
     }
-    if (z.ext == bisect_after) z.p *= 2.0;
-    if (z.p == 0.0 || z.p <= z.q * tol) {
+    // After three interpolation steps against the same contrapoint the next
+    // one is doubled, to carry b past the zero; then bisection takes over.
+    if (z.ext == bisect_after) p *= 2.0;
+    if (p == 0.0 || p <= q * tol) {
       z.w = tol;  // the smallest step that still makes progress toward c
-    } else if (z.p < z.mb * z.q) {
-      z.w = z.p / z.q;
+    } else if (p < z.mb * q) {
+      z.w = p / q;
     } else {
       z.w = z.mb;
     }
