@@ -120,6 +120,20 @@ TEST(NormalDistribution, EdgeCases) {
   EXPECT_TRUE(std::isnan(nan.ccum));
 }
 
+// Both sides of each region boundary, in both tails, agree with erfc.
+TEST(NormalDistribution, RegionBoundaries) {
+  for (double x : {0.66291, 0.662911, 5.656854248, 5.6568543}) {
+    for (double sign : {-1.0, 1.0}) {
+      const double arg = sign * x;
+      const Tails t = normal(arg);
+      const long double lower = std::erfc(-static_cast<long double>(arg) / std::sqrt(2.0L)) / 2.0L;
+      const long double upper = std::erfc(static_cast<long double>(arg) / std::sqrt(2.0L)) / 2.0L;
+      EXPECT_LE(relative_error(t.cum, lower), 8 * kUnit) << arg;
+      EXPECT_LE(relative_error(t.ccum, upper), 8 * kUnit) << arg;
+    }
+  }
+}
+
 TEST(NormalInverse, EdgeCases) {
   EXPECT_NEAR(inverse(0.975, 0.025), 1.95996398454, 1e-11);
   EXPECT_NEAR(inverse(0.025, 0.975), -1.95996398454, 1e-11);
