@@ -53,6 +53,22 @@ BetaArgument f_beta_argument(double f, double dfn, double dfd) {
 
 bool stops_sum(double sum, double term) { return sum < sum_floor || term < term_share * sum; }
 
+// I_x(a, b).
+double lower_beta_ratio(double a, double b, double x, double y) {
+  double w, w1;
+  int ierr;  // The front end validates the degrees of freedom.
+  bratio(&a, &b, &x, &y, &w, &w1, &ierr);
+  return w;
+}
+
+// x^a y^b Gamma(a + b) / (Gamma(a + 1) Gamma(b)) = x^a y^b / (a B(a, b)),
+// the difference I_x(a, b) - I_x(a + 1, b) (DLMF 8.17.20).  brcomp keeps it
+// accurate where the logarithms of its factors are huge and would cancel.
+double ratio_step(double a, double b, double x, double y) {
+  if (a == 0.0) return std::pow(y, b);  // 1/(a B(a, b)) -> 1 as a -> 0
+  return by_value<brcomp>(a, b, x, y) / a;
+}
+
 }  // namespace
 
 extern "C" {
@@ -65,7 +81,7 @@ void cumbet(double *x, double *y, double *a, double *b, double *cum, double *ccu
 }
 
 void cumbin(double *s, double *xn, double *pr, double *ompr, double *cum, double *ccum) {
-  if (!(*s < *xn)) return set_pair(cum, ccum, 1.0, 0.0);
+  if (*s >= *xn) return set_pair(cum, ccum, 1.0, 0.0);
   // P[X <= s] = 1 - I_pr(s + 1, n - s), DLMF 8.17.5.
   double a = *s + 1.0;
   double b = *xn - *s;
@@ -129,22 +145,32 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
   const double b = 0.5 * *dfd;
   double adn = 0.5 * *dfn + central;
   double aup = adn;
-  double betdn, discarded;
-  {
-    double shape_b = b;
-    int ierr;  // The front end validates the degrees of freedom.
-    bratio(&adn, &shape_b, &xx, &yy, &betdn, &discarded, &ierr);
-  }
+  double betdn = lower_beta_ratio(adn, b, xx, yy);
   double betup = betdn;
   double sum = centwt * betdn;
 
-  // Backward: I_x(a - 1, b) = I_x(a, b) + x^(a-1) y^b Gamma(a - 1 + b)/(Gamma(a) Gamma(b)),
-  // the last factor being dnterm (DLMF 8.17.20).
+  // Backward: I_x(a - 1, b) = I_x(a, b) + T(a - 1), with the step
+  // T(a) = I_x(a, b) - I_x(a + 1, b) carried as T(a - 1) = T(a) a / ((a - 1 + b) x).
   double xmult = centwt;
   std::int64_t i = icent;
-  double dnterm = std::exp(by_value<alngam>(adn + b) - by_value<alngam>(adn + 1.0) -
-                           by_value<alngam>(b) + adn * std::log(xx) + b * std::log(yy));
-  for (std::int64_t steps = 0; i > 0 && !stops_sum(sum, xmult * betdn); ++steps) {
+  double dnterm = ratio_step(adn, b, xx, yy);
+  // Below the floor the backward terms may still rise far above it (a small
+  // f with a large noncentrality puts the mass of the sum well below the
+  // centre), so there the sum counts as negligible only when it stays below
+  // the floor together with a bound on all remaining terms:
+  // I_x(dfn/2, b) P[N < i], with P[N < i] <= w(i - 1)/(1 - (i - 1)/xnonc)
+  // because the Poisson weights fall at least geometrically below i.
+  double lowest_ratio = -1.0;  // I_x(dfn/2, b), formed when first needed
+  const auto backward_done = [&] {
+    if (xmult * betdn < term_share * sum) return true;
+    if (!(sum < sum_floor)) return false;
+    if (lowest_ratio < 0.0) lowest_ratio = lower_beta_ratio(0.5 * *dfn, b, xx, yy);
+    const double next = static_cast<double>(i - 1);
+    const double remaining =
+        lowest_ratio * (xmult * static_cast<double>(i) / xnonc) / (1.0 - next / xnonc);
+    return sum + remaining < sum_floor;
+  };
+  for (std::int64_t steps = 0; i > 0 && !backward_done(); ++steps) {
     if (steps == poisson_step_limit) return set_pair(cum, ccum, not_a_number, not_a_number);
     xmult *= static_cast<double>(i) / xnonc;
     --i;
@@ -154,14 +180,10 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
     sum += xmult * betdn;
   }
 
-  // Forward: I_x(a + 1, b) = I_x(a, b) - upterm, upterm the same factor at a.
+  // Forward: I_x(a + 1, b) = I_x(a, b) - T(a), with T(a) = T(a - 1) (a - 1 + b) x / a.
   i = icent + 1;
   xmult = centwt;
-  const double log_power = (aup - 1.0) * std::log(xx) + b * std::log(yy);
-  double upterm = aup - 1.0 + b == 0.0
-                      ? std::exp(-by_value<alngam>(aup) - by_value<alngam>(b) + log_power)
-                      : std::exp(by_value<alngam>(aup - 1.0 + b) - by_value<alngam>(aup) -
-                                 by_value<alngam>(b) + log_power);
+  double upterm = ratio_step(aup - 1.0, b, xx, yy);
   for (std::int64_t steps = 0;; ++steps) {
     if (steps == poisson_step_limit) return set_pair(cum, ccum, not_a_number, not_a_number);
     xmult *= xnonc / static_cast<double>(i);

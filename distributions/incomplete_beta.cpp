@@ -23,7 +23,7 @@ constexpr double complement_slack = 3.0;
 // Both parameters below this many eps: I_x(a, b) -> b/(a + b).
 constexpr double negligible_parameters = 1e-3;
 // Tolerances of the expansions, in units of the working eps.
-constexpr double continued_fraction_tolerance = 15.0;
+constexpr double bgrat_bfrac_tolerance = 15.0;
 constexpr double two_parameter_tolerance = 100.0;
 
 // Regions of the method choice.
@@ -93,7 +93,7 @@ double add_large_parameter_expansion(double big, double small, double x, double 
     w = by_value<bup>(big, small, x, y, shift_steps, eps) + w;
     big += shift_steps;
   }
-  double tolerance = continued_fraction_tolerance * eps;
+  double tolerance = bgrat_bfrac_tolerance * eps;
   int expansion_status;  // A failed expansion leaves w as it is.
   bgrat(&big, &small, &x, &y, &w, &tolerance, &expansion_status);
   return w;
@@ -150,7 +150,7 @@ TailValue large_parameter_method(Problem &p, double eps) {
 
   const double smaller = a0 > b0 ? b0 : a0;
   if (smaller <= continued_fraction_up_to || lambda > two_parameter_lambda_share * smaller) {
-    return lower_tail(by_value<bfrac>(a0, b0, x0, y0, lambda, continued_fraction_tolerance * eps));
+    return lower_tail(by_value<bfrac>(a0, b0, x0, y0, lambda, bgrat_bfrac_tolerance * eps));
   }
   return lower_tail(by_value<basym>(a0, b0, lambda, two_parameter_tolerance * eps));
 }
@@ -204,6 +204,12 @@ extern "C" void bratio(double *a_in, double *b_in, double *x_in, double *y_in, d
     } else {
       *w = 1.0;
     }
+    return;
+  }
+
+  // Shapes whose sum overflows leave no method a scale to work on.
+  if (std::isinf(a + b)) {
+    *w = *w1 = not_a_number;
     return;
   }
 

@@ -65,17 +65,25 @@ inline double allowed_units(double kappa) {
   return std::max(relative_target, condition_factor * kappa * half_unit) / unit;
 }
 
+// Up to this condition number 16 kappa 2^-53 stays below the relative
+// target: the well-conditioned points.
+inline constexpr double well_conditioned = relative_target / (condition_factor * half_unit);
+
 // Maxima and medians of the errors of one group of points.
 struct ErrorSummary {
   std::vector<double> errors;
   double worst_kappa = 0.0;  // kappa at the largest error
   double worst = 0.0;
+  double worst_well_conditioned = 0.0;
+  double worst_share_of_bound = 0.0;  // the largest error / allowed error
   void add(double error, double kappa) {
     errors.push_back(error);
     if (error >= worst) {
       worst = error;
       worst_kappa = kappa;
     }
+    if (kappa <= well_conditioned) worst_well_conditioned = std::max(worst_well_conditioned, error);
+    worst_share_of_bound = std::max(worst_share_of_bound, error / allowed_units(kappa));
   }
   double median() {
     if (errors.empty()) return 0.0;
@@ -86,10 +94,12 @@ struct ErrorSummary {
 
 inline void print_summary(const char *title, std::map<std::string, ErrorSummary> &groups) {
   std::printf("%s (relative error in units of 2^-52)\n", title);
-  std::printf("  %-24s %6s %10s %10s %12s\n", "group", "points", "median", "max", "kappa@max");
+  std::printf("  %-24s %6s %10s %10s %12s %14s %10s\n", "group", "points", "median", "max",
+              "kappa@max", "max(kappa<56)", "max/bound");
   for (auto &[name, summary] : groups) {
-    std::printf("  %-24s %6zu %10.3g %10.3g %12.3g\n", name.c_str(), summary.errors.size(),
-                summary.median(), summary.worst, summary.worst_kappa);
+    std::printf("  %-24s %6zu %10.3g %10.3g %12.3g %14.3g %10.3g\n", name.c_str(),
+                summary.errors.size(), summary.median(), summary.worst, summary.worst_kappa,
+                summary.worst_well_conditioned, summary.worst_share_of_bound);
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <boost/math/distributions/non_central_chi_squared.hpp>
+#include <boost/math/distributions/non_central_f.hpp>
 #include <cmath>
 #include <limits>
 #include <map>
@@ -164,6 +166,56 @@ TEST(Cumfnc, LargeNoncentralityGivesMeaningfulSums) {
     EXPECT_LT(noncentral_fisher(mean - 10 * sigma, dfn, dfd, pnonc).cum, 1e-6);
     EXPECT_GT(noncentral_fisher(mean, dfn, dfd, pnonc).cum, 1e-3);
   }
+}
+
+TEST(Cumfnc, ExtremeDegreesOfFreedomKeepTheTermsAccurate) {
+  // With dfd -> infinity, dfn F' is a noncentral chi-square with dfn degrees
+  // of freedom; the log-gammas of 1e300 cancel to nothing in a direct form.
+  for (double pnonc : {0.5, 2.0, 30.0}) {
+    const boost::math::non_central_chi_squared_distribution<double> chi(3.0, pnonc);
+    for (double f : {0.2, 1.5, 6.0}) {
+      const double expected = boost::math::cdf(chi, 3.0 * f);
+      EXPECT_NEAR(noncentral_fisher(f, 3.0, 1e300, pnonc).cum, expected, 1e-3 * expected)
+          << pnonc << " " << f;
+    }
+  }
+  // Huge shapes on both sides concentrate F' at 1; an underflowing dfn f gives 0.
+  const struct {
+    double f, dfn, dfd, pnonc;
+  } cases[] = {{1.0, 1e300, 1e300, 0.5},  {1.0, 1e300, 1e300, 1e4},  {1e3, 1e300, 1e-3, 100.0},
+               {1e-300, 1e-300, 1.0, 3.0}, {1e10, 1e-3, 1e300, 0.5}, {1e-3, 1e300, 1e-3, 3.0}};
+  for (const auto &c : cases) {
+    const Pair p = noncentral_fisher(c.f, c.dfn, c.dfd, c.pnonc);
+    EXPECT_GE(p.cum, 0.0) << c.f << " " << c.dfn << " " << c.dfd << " " << c.pnonc;
+    EXPECT_LE(p.cum, 1.0) << c.f << " " << c.dfn << " " << c.dfd << " " << c.pnonc;
+  }
+  EXPECT_EQ(noncentral_fisher(1e-300, 1e-300, 1.0, 3.0).cum, 0.0);
+}
+
+TEST(Cumfnc, FloorDoesNotCutOffTheMassBelowTheCentre) {
+  // A small f with a large noncentrality: the central term of the sum lies
+  // below 1e-20 while the terms below the centre add up to far more.
+  const double cases[][4] = {{0.2, 3.0, 1e6, 30.0},
+                             {0.3, 3.0, 40.0, 40.0},
+                             {0.5, 5.0, 100.0, 60.0},
+                             {0.1, 4.0, 1e3, 20.0}};
+  for (const auto &c : cases) {
+    const double expected = boost::math::cdf(
+        boost::math::non_central_f_distribution<double>(c[1], c[2], c[3]), c[0]);
+    EXPECT_NEAR(noncentral_fisher(c[0], c[1], c[2], c[3]).cum, expected, 1e-3 * expected)
+        << c[0] << " " << c[1] << " " << c[2] << " " << c[3];
+  }
+  // Sums that stay below the floor may end there.
+  EXPECT_LE(noncentral_fisher(0.1, 2.0, 50.0, 300.0).cum, 1e-20);
+}
+
+TEST(BetaDistributions, NotANumberPropagates) {
+  EXPECT_TRUE(std::isnan(beta(nan_value, 0.5, 2.0, 3.0).cum));
+  EXPECT_TRUE(std::isnan(binomial(nan_value, 10.0, 0.3).cum));
+  EXPECT_TRUE(std::isnan(binomial(3.0, nan_value, 0.3).ccum));
+  EXPECT_TRUE(std::isnan(negative_binomial(3.0, 10.0, nan_value, 0.7).cum));
+  EXPECT_TRUE(std::isnan(student(nan_value, 3.0).cum));
+  EXPECT_TRUE(std::isnan(fisher(2.0, nan_value, 3.0).cum));
 }
 
 TEST(Cumfnc, UnusableArgumentsGiveNotANumberWithoutHanging) {

@@ -95,16 +95,18 @@ TEST(Bratio, NotANumberGivesNotANumberUnlessAnEarlierCheckFails) {
   EXPECT_EQ(ratio(nan_value, 2.0, 1.5, 0.5).ierr, 3);
 }
 
-TEST(Bratio, InfiniteShapeMovesTheMassToAnEnd) {
+TEST(Bratio, InfiniteShapeMovesTheMassToAnEndAndOverflowingSumIsNotANumber) {
   const BratioResult big_a = ratio(infinity, 2.0, 0.999);
   EXPECT_EQ(big_a.w, 0.0);
   EXPECT_EQ(big_a.w1, 1.0);
   const BratioResult big_b = ratio(2.0, infinity, 1e-9);
   EXPECT_EQ(big_b.w, 1.0);
   EXPECT_EQ(big_b.w1, 0.0);
-  const BratioResult both = ratio(infinity, infinity, 0.5);
-  EXPECT_EQ(both.ierr, 0);
-  EXPECT_TRUE(std::isnan(both.w) && std::isnan(both.w1));
+  for (double huge : {infinity, 1.7e308}) {
+    const BratioResult both = ratio(huge, huge, 0.5);
+    EXPECT_EQ(both.ierr, 0);
+    EXPECT_TRUE(std::isnan(both.w) && std::isnan(both.w1)) << huge;
+  }
 }
 
 TEST(Bratio, FarTailsAboveUnderflowSurviveTheShiftBySeries) {

@@ -416,6 +416,13 @@ def distribution_rows():
         pnonc = log_uniform(1e-9, 300.0)
         f = log_uniform(1e-2, 1e2)
         add("cumfnc", noncentral_f_pair, [f, dfn, dfd, pnonc], 0)
+    # Noncentral F lower tails, where the mass of the sum lies below its centre.
+    for _ in range(20):
+        dfn = float(rng.randint(1, 10))
+        dfd = log_uniform(5.0, 1e6)
+        pnonc = log_uniform(20.0, 300.0)
+        f = log_uniform(0.05, 1.0)
+        add("cumfnc", noncentral_f_pair, [f, dfn, dfd, pnonc], 0)
     return rows
 
 
