@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The whole benchmark suite in one command: builds the benchmarks in Release,
+# runs every one of them, writes the raw results under bench/results/ (JSON
+# from Google Benchmark, CSV of accuracy, text of the end-to-end runs) and
+# regenerates docs/PERFORMANCE.md, docs/ACCURACY.md and the plots in docs/.
+#
+# Usage: bash bench/run_all.sh [build-dir]   (default: build/bench, the bench preset's)
+# Environment: BENCH_MIN_TIME (seconds per benchmark and repetition, default
+# 0.2), BENCH_REPETITIONS (default 3; the documents quote the median),
+# HISTSTAT_BENCH_LINES (lines of the histstat run, default 1,000,000).
+set -euo pipefail
+source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${1:-$source_dir/build/bench}
+results=$source_dir/bench/results
+min_time=${BENCH_MIN_TIME:-0.2}
+repetitions=${BENCH_REPETITIONS:-3}
+
+cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DVARROW_BUILD_TESTS=OFF -DVARROW_BUILD_BENCH=ON >/dev/null
+cmake --build "$build_dir" -j2
+
+rm -rf "$results"
+mkdir -p "$results"
+
+# The machine and compiler, named beside every figure.
+load() { cut -d' ' -f1-3 /proc/loadavg; }
+{
+  echo "cpu=$(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2- | sed 's/^ *//')"
+  echo "cores=$(nproc)"
+  echo "compiler=$("$(grep -m1 '^CMAKE_CXX_COMPILER:' "$build_dir/CMakeCache.txt" | cut -d= -f2-)" --version | head -1)"
+  echo "flags=-O3 -DNDEBUG (CMake Release)"
+  echo "kernel=$(uname -sr)"
+  echo "commit=$(git -C "$source_dir" rev-parse --short HEAD 2>/dev/null || echo unknown)"
+  echo "started=$(date -u '+%Y-%m-%d %H:%M UTC')"
+  echo "load_before=$(load)"
+} >"$results/machine.txt"
+
+run_benchmark() {
+  local name=$1
+  shift
+  echo "== $name" >&2
+  "$build_dir/bench/$name" --benchmark_min_time="$min_time" --benchmark_repetitions="$repetitions" \
+    --benchmark_report_aggregates_only=true --benchmark_out="$results/$name.json" --benchmark_out_format=json \
+    "$@" >"$results/$name.txt"
+}
+
+run_benchmark bench_buckets
+run_benchmark bench_serialize
+run_benchmark bench_merge
+run_benchmark bench_quantiles
+run_benchmark bench_downsample
+run_benchmark bench_special_functions
+run_benchmark bench_beta
+run_benchmark bench_gamma_normal
+run_benchmark bench_front_ends
+run_benchmark bench_distributions --accuracy_out="$results/distfn_accuracy.csv"
+
+echo "== bench_histstat.sh" >&2
+bash "$source_dir/bench/bench_histstat.sh" "$build_dir" >"$results/histstat.txt"
+
+echo "load_after=$(load)" >>"$results/machine.txt"
+echo "finished=$(date -u '+%Y-%m-%d %H:%M UTC')" >>"$results/machine.txt"
+
+/usr/bin/python3 "$source_dir/tools/make_reports.py" "$results" "$source_dir/docs"

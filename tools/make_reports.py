@@ -1,0 +1,490 @@
+#!/usr/bin/python3
+"""Builds docs/PERFORMANCE.md, docs/ACCURACY.md and their plots from the raw
+results of bench/run_all.sh.
+
+Usage: /usr/bin/python3 tools/make_reports.py bench/results docs
+
+Reads machine.txt, the Google Benchmark JSON files bench_*.json (run with
+repetitions; the median of the repetitions is quoted), distfn_accuracy.csv
+(errors and time per point of every cumulative function and front-end
+quantile, against Boost.Math and GSL) and histstat.txt.  Needs matplotlib.
+"""
+
+import csv
+import json
+import math
+import re
+import sys
+from pathlib import Path
+
+import matplotlib
+
+matplotlib.use("Agg")
+import matplotlib.pyplot as plt  # noqa: E402
+
+LIBRARIES = ["distfn", "Boost.Math", "GSL"]
+COLOURS = {"distfn": "#1f77b4", "Boost.Math": "#ff7f0e", "GSL": "#2ca02c"}
+REGIONS = ["centre", "tail", "far_tail"]
+
+# Targets of the histogram side: (label, benchmark, kind, limit).
+INSERT_PLAIN_LIMIT_NS = 10.0
+INSERT_FAST_LIMIT_NS = 6.0
+CONVERSION_SPEEDUP = 3.0
+BASE64_LIMIT_MB_S = 500.0
+HISTSTAT_LIMIT_RATIO = 4.0
+
+# What the profiles showed where a target stays out of reach; quoted under
+# the targets table when that target is missed in the run at hand.
+PROFILE_NOTES_FILE = "PROFILE_NOTES.md"
+
+
+# ---- reading the results --------------------------------------------------------------
+
+def read_machine(results):
+    info = {}
+    path = results / "machine.txt"
+    if path.exists():
+        for line in path.read_text().splitlines():
+            key, _, value = line.partition("=")
+            info[key] = value
+    return info
+
+
+def machine_line(info):
+    return (f"{info.get('cpu', '?')}, {info.get('cores', '?')} cores; {info.get('compiler', '?')}, "
+            f"{info.get('flags', '')}; load average {info.get('load_before', '?')} before and "
+            f"{info.get('load_after', '?')} after the run; {info.get('started', '')}, commit {info.get('commit', '?')}")
+
+
+def figure_caption(info):
+    return f"{info.get('cpu', '?')} ({info.get('cores', '?')} cores), {info.get('compiler', '?')}"
+
+
+def read_benchmarks(results):
+    """name -> the median aggregate (or the only run) of every benchmark."""
+    runs = {}
+    for path in sorted(results.glob("bench_*.json")):
+        data = json.loads(path.read_text())
+        for b in data.get("benchmarks", []):
+            name = b.get("run_name", b["name"])
+            if b.get("run_type") == "aggregate" and b.get("aggregate_name") != "median":
+                continue
+            b["program"] = path.stem
+            runs[name] = b
+    return runs
+
+
+def ns(bench):
+    """CPU time per iteration in ns: on a shared machine the wall time also counts the other processes."""
+    scale = {"ns": 1.0, "us": 1e3, "ms": 1e6, "s": 1e9}[bench.get("time_unit", "ns")]
+    return bench["cpu_time"] * scale
+
+
+def read_accuracy(results):
+    path = results / "distfn_accuracy.csv"
+    if not path.exists():
+        return []
+    rows = []
+    with path.open() as f:
+        for r in csv.DictReader(f):
+            for key in ("points", "failures"):
+                r[key] = int(r[key])
+            for key in ("err_median", "err_max", "ns_median", "ns_max"):
+                r[key] = float(r[key])
+            rows.append(r)
+    return rows
+
+
+def read_histstat(results):
+    path = results / "histstat.txt"
+    out = {"text": ""}
+    if not path.exists():
+        return out
+    text = path.read_text()
+    out["text"] = text
+    for line in text.splitlines():
+        m = re.match(r"(.+?)\s+([\d.]+) s\s+(\d+) lines/s", line)
+        if m:
+            out[m.group(1).strip()] = float(m.group(2))
+    return out
+
+
+# ---- formatting -------------------------------------------------------------------------
+
+def fmt(x, digits=3):
+    if x is None or (isinstance(x, float) and math.isnan(x)):
+        return "–"
+    if x == 0:
+        return "0"
+    if abs(x) >= 1e5 or abs(x) < 1e-2:
+        return f"{x:.2e}"
+    return f"{x:.{digits}g}"
+
+
+def fmt_time(t_ns):
+    """A time in the unit that keeps it between 1 and 1000."""
+    for unit, scale in (("s", 1e9), ("ms", 1e6), ("µs", 1e3)):
+        if t_ns >= scale:
+            return f"{t_ns / scale:.3g} {unit}"
+    return f"{t_ns:.3g} ns"
+
+
+def table(header, rows):
+    lines = ["| " + " | ".join(header) + " |", "|" + "|".join("---" for _ in header) + "|"]
+    lines += ["| " + " | ".join(str(c) for c in row) + " |" for row in rows]
+    return "\n".join(lines)
+
+
+def verdict(ok):
+    return "met" if ok else "**missed**"
+
+
+# ---- targets ------------------------------------------------------------------------------
+
+def histogram_targets(runs, histstat):
+    rows = []
+
+    def get(name):
+        return runs.get(name)
+
+    fast, base = get("double_to_hist_bucket/fast"), get("double_to_hist_bucket/log10_baseline")
+    if fast and base:
+        speedup = ns(base) / ns(fast)
+        rows.append(("double_to_hist_bucket against log10", f">= {CONVERSION_SPEEDUP:g}x faster",
+                     f"{ns(fast):.2f} ns vs {ns(base):.2f} ns", f"{speedup:.2f}x", verdict(speedup >= CONVERSION_SPEEDUP)))
+    for arg, label, limit in [(0, "plain", INSERT_PLAIN_LIMIT_NS), (1, "fast", INSERT_FAST_LIMIT_NS)]:
+        b = get(f"BM_InsertExisting/fast:{arg}")
+        if b:
+            t = ns(b)
+            rows.append((f"hist_insert, existing bucket, {label}", f"<= {limit:g} ns", f"{t:.2f} ns",
+                         f"{t / limit:.2f} of the limit", verdict(t <= limit)))
+    for name, label in [("hist_deserialize_b64/1000_buckets", "base64 deserialize"),
+                        ("hist_serialize_b64/1000_buckets", "base64 serialize")]:
+        b = get(name)
+        if b and "bytes_per_second" in b:
+            mbs = b["bytes_per_second"] / 1e6
+            rows.append((label, f">= {BASE64_LIMIT_MB_S:g} MB/s", f"{mbs:.0f} MB/s",
+                         f"{mbs / BASE64_LIMIT_MB_S:.2f}x the target", verdict(mbs >= BASE64_LIMIT_MB_S)))
+    base64 = histstat.get("base64 -d")
+    for key, label in [("histstat -p 50 -p 90 -p 99 -p 99.9", "histstat percentiles"),
+                       ("histstat (bucket map)", "histstat bucket map")]:
+        if base64 and key in histstat:
+            ratio = histstat[key] / base64
+            rows.append((label, f"<= {HISTSTAT_LIMIT_RATIO:g}x base64 -d", f"{histstat[key]:.2f} s vs {base64:.2f} s",
+                         f"{ratio:.2f}x", verdict(ratio <= HISTSTAT_LIMIT_RATIO)))
+    return rows
+
+
+def overall(accuracy, kind, function, library):
+    for r in accuracy:
+        if r["kind"] == kind and r["function"] == function and r["library"] == library and r["region"] == "all":
+            return r
+    return None
+
+
+def functions_of(accuracy, kind):
+    return sorted({r["function"] for r in accuracy if r["kind"] == kind})
+
+
+def distfn_targets(accuracy):
+    rows = []
+    for kind in ("cumulative", "quantile"):
+        for f in functions_of(accuracy, kind):
+            ours, boost = overall(accuracy, kind, f, "distfn"), overall(accuracy, kind, f, "Boost.Math")
+            if not ours or not boost:
+                continue
+            ratio = ours["ns_median"] / boost["ns_median"]
+            label = f"`{f}`" + (" (quantile)" if kind == "quantile" else "")
+            rows.append((label, "median ns <= Boost.Math's", f"{ours['ns_median']:.0f} ns vs {boost['ns_median']:.0f} ns",
+                         f"{ratio:.2f}x", verdict(ratio <= 1.0)))
+    return rows
+
+
+# ---- plots ----------------------------------------------------------------------------------
+
+def grouped_bars(ax, functions, values_by_library, log=True):
+    width = 0.8 / len(LIBRARIES)
+    for i, lib in enumerate(LIBRARIES):
+        xs = [j + (i - 1) * width for j in range(len(functions))]
+        vals = [values_by_library[lib].get(f, float("nan")) for f in functions]
+        ax.bar(xs, [v if v == v else 0 for v in vals], width, label=lib, color=COLOURS[lib])
+    ax.set_xticks(range(len(functions)))
+    ax.set_xticklabels(functions, rotation=30, ha="right")
+    if log:
+        ax.set_yscale("log")
+    ax.grid(axis="y", alpha=0.3)
+
+
+def speed_plot(accuracy, info, path):
+    fig, axes = plt.subplots(1, 2, figsize=(13, 4.8))
+    for ax, kind, title in zip(axes, ("cumulative", "quantile"),
+                               ("cumulative functions", "quantiles (front ends, case 2)")):
+        funcs = functions_of(accuracy, kind)
+        values = {lib: {} for lib in LIBRARIES}
+        for f in funcs:
+            for lib in LIBRARIES:
+                r = overall(accuracy, kind, f, lib)
+                if r:
+                    values[lib][f] = r["ns_median"]
+        grouped_bars(ax, funcs, values)
+        ax.set_ylabel("median ns per call (log scale)")
+        ax.set_title(title)
+    axes[0].legend()
+    fig.suptitle(f"distfn against Boost.Math and GSL: time per call\n{figure_caption(info)}", fontsize=10)
+    fig.tight_layout()
+    fig.savefig(path, dpi=90)
+    plt.close(fig)
+
+
+def accuracy_plot(accuracy, info, path):
+    fig, axes = plt.subplots(2, 2, figsize=(13, 8.5))
+    for col, kind in enumerate(("cumulative", "quantile")):
+        funcs = functions_of(accuracy, kind)
+        for row, (stat, label) in enumerate((("err_max", "maximum"), ("err_median", "median"))):
+            values = {lib: {} for lib in LIBRARIES}
+            for f in funcs:
+                for lib in LIBRARIES:
+                    r = overall(accuracy, kind, f, lib)
+                    if r and r[stat] == r[stat]:
+                        # Exact results plot at the floor of the log scale.
+                        values[lib][f] = max(r[stat], 0.1)
+            ax = axes[row][col]
+            grouped_bars(ax, funcs, values)
+            ax.set_ylabel(f"{label} error, units of 2^-52")
+            ax.set_title(f"{kind}: {label} relative error")
+    axes[0][0].legend()
+    fig.suptitle(f"distfn against Boost.Math and GSL: error against mpmath references\n{figure_caption(info)}",
+                 fontsize=10)
+    fig.tight_layout()
+    fig.savefig(path, dpi=90)
+    plt.close(fig)
+
+
+def histogram_plot(runs, info, path):
+    names = [("double_to_hist_bucket/fast", "to bucket"), ("double_to_hist_bucket/log10_baseline", "log10 baseline"),
+             ("BM_InsertExisting/fast:0", "insert existing"), ("BM_InsertExisting/fast:1", "insert existing, fast"),
+             ("BM_InsertNew/fast:0", "insert new"), ("BM_InsertNew/fast:1", "insert new, fast"),
+             ("BM_InsertIntScale/fast:0", "insert intscale"), ("BM_InsertIntScale/fast:1", "insert intscale, fast")]
+    present = [(n, label) for n, label in names if n in runs]
+    if not present:
+        return False
+    fig, ax = plt.subplots(figsize=(9, 4.2))
+    ax.barh([label for _, label in present], [ns(runs[n]) for n, _ in present], color=COLOURS["distfn"])
+    ax.axvline(INSERT_PLAIN_LIMIT_NS, color="grey", ls="--", lw=1, label="10 ns (plain insert target)")
+    ax.axvline(INSERT_FAST_LIMIT_NS, color="grey", ls=":", lw=1, label="6 ns (fast insert target)")
+    ax.set_xlabel("ns per call (median of repetitions)")
+    ax.invert_yaxis()
+    ax.legend(fontsize=8)
+    ax.set_title(f"Bucket conversion and insertion\n{figure_caption(info)}", fontsize=10)
+    fig.tight_layout()
+    fig.savefig(path, dpi=90)
+    plt.close(fig)
+    return True
+
+
+# ---- documents -------------------------------------------------------------------------------
+
+def histogram_section(runs):
+    out = []
+    programs = [("bench_buckets", "Bucket conversion and insertion"), ("bench_serialize", "Serialized form"),
+                ("bench_merge", "Merging"), ("bench_quantiles", "Counts, moments and quantile batches"),
+                ("bench_downsample", "Thinning (downsample)")]
+    for program, title in programs:
+        rows = []
+        for name, b in runs.items():
+            if b["program"] != program:
+                continue
+            extra = []
+            if "bytes_per_second" in b:
+                extra.append(f"{b['bytes_per_second'] / 1e6:.0f} MB/s")
+            if "items_per_second" in b:
+                extra.append(f"{1e9 / b['items_per_second']:.2f} ns per item")
+            for counter in ("distinct", "chars", "cumbin_calls", "log2_n"):
+                if counter in b:
+                    extra.append(f"{counter} {b[counter]:.4g}")
+            rows.append((f"`{name}`", fmt_time(ns(b)), ", ".join(extra)))
+        if rows:
+            out.append(f"### {title}\n\n" + table(["benchmark", "CPU time per iteration", "throughput"], rows))
+    return "\n\n".join(out)
+
+
+def special_section(runs):
+    rows = [(f"`{n}`", f"{b['ns_per_call']:.1f}") for n, b in runs.items()
+            if b["program"] == "bench_special_functions" and "ns_per_call" in b]
+    return table(["function (on its reference points)", "ns per call, mean"], rows) if rows else ""
+
+
+def counter_section(runs, program, counters):
+    rows = []
+    for n, b in runs.items():
+        if b["program"] != program:
+            continue
+        cells = [f"`{n}`", fmt_time(ns(b))]
+        cells += [fmt(b[c]) if c in b else "–" for c in counters]
+        rows.append(cells)
+    return table(["benchmark", "CPU time per iteration"] + counters, rows) if rows else ""
+
+
+def distfn_speed_table(accuracy, kind):
+    rows = []
+    for f in functions_of(accuracy, kind):
+        cells = [f"`{f}`"]
+        ours = overall(accuracy, kind, f, "distfn")
+        for lib in LIBRARIES:
+            r = overall(accuracy, kind, f, lib)
+            cells.append(f"{r['ns_median']:.0f}" if r else "–")
+        for lib in LIBRARIES[1:]:
+            r = overall(accuracy, kind, f, lib)
+            cells.append(f"{ours['ns_median'] / r['ns_median']:.2f}" if r and ours else "–")
+        cells.append(str(ours["points"]) if ours else "–")
+        rows.append(cells)
+    return table(["function", "distfn ns", "Boost.Math ns", "GSL ns", "distfn / Boost", "distfn / GSL", "points"],
+                 rows)
+
+
+def region_table(accuracy, kind, stat_columns):
+    rows = []
+    for f in functions_of(accuracy, kind):
+        regions = sorted({r["region"] for r in accuracy if r["kind"] == kind and r["function"] == f},
+                         key=lambda g: (g == "all", g))
+        for region in regions:
+            cells = [f"`{f}`", region]
+            points = "–"
+            for lib in LIBRARIES:
+                r = next((r for r in accuracy if r["kind"] == kind and r["function"] == f and r["region"] == region
+                          and r["library"] == lib), None)
+                for stat in stat_columns:
+                    cells.append(fmt(r[stat]) if r else "–")
+                if r and lib == "distfn":
+                    points = str(r["points"])
+                if "failures" in stat_columns and r is None:
+                    pass
+            cells.append(points)
+            rows.append(cells)
+    header = ["function", "region"]
+    for lib in LIBRARIES:
+        header += [f"{lib} {s.replace('err_', 'err ').replace('ns_', 'ns ')}" for s in stat_columns]
+    header.append("points")
+    return table(header, rows)
+
+
+def notes(docs):
+    path = docs / PROFILE_NOTES_FILE
+    return path.read_text().strip() if path.exists() else ""
+
+
+def performance_document(info, runs, accuracy, histstat, docs, plots):
+    targets = histogram_targets(runs, histstat) + distfn_targets(accuracy)
+    met = sum(1 for t in targets if t[-1] == "met")
+    parts = [
+        "# Performance",
+        "",
+        "Generated by `bash bench/run_all.sh` (raw results in `bench/results/`); do not edit by hand.",
+        "",
+        f"Machine and compiler: {machine_line(info)}.",
+        "",
+        "The machine is a shared virtual machine: single figures move by tens of per cent from run to run. "
+        "Every figure below is a median (of the benchmark repetitions, or over the reference points of a "
+        "function, each timed alone as the least of a few short blocks of calls), and the comparisons are ratios "
+        "measured in the same run.",
+        "",
+        "## Targets",
+        "",
+        f"{met} of {len(targets)} targets met in this run.",
+        "",
+        table(["target", "limit", "measured", "ratio", "verdict"], targets),
+        "",
+    ]
+    note_text = notes(docs)
+    if note_text:
+        parts += ["## Where targets are missed, and why", "", note_text, ""]
+    parts += ["## Histograms", ""]
+    if plots.get("histogram"):
+        parts += ["![bucket conversion and insertion](perf_histogram.png)", ""]
+    parts += [histogram_section(runs), "", "### histstat end to end against base64 -d", "", "```",
+              histstat["text"].rstrip(), "```", ""]
+    parts += ["## distfn against Boost.Math and GSL", "",
+              "Median time of one call over the reference points of each function (the points of "
+              "`tests/data/`), every library on the same points in the same run. Boost.Math runs with the policy "
+              "`promote_double<false>`; both peers return both tails of a cumulative function through two calls "
+              "(`cdf` and its complement, `_P` and `_Q`), distfn through one. GSL has no noncentral distributions "
+              "and no inverse of the discrete ones, and takes whole counts only.", "",
+              "![time per call](perf_distfn.png)", "",
+              "### Cumulative functions", "", distfn_speed_table(accuracy, "cumulative"), "",
+              "### Quantiles through the front ends (case 2)", "",
+              "The front ends solve with a bracketing search to a relative tolerance of 1e-8 and call the "
+              "cumulative function at every step; Boost.Math's quantiles use Newton or Halley steps with the "
+              "density, GSL's a closed-form start and a few corrections.", "",
+              distfn_speed_table(accuracy, "quantile"), "",
+              "### Time per region (median ns per call)", "",
+              region_table(accuracy, "cumulative", ["ns_median"]), "",
+              region_table(accuracy, "quantile", ["ns_median"]), "",
+              "### Special functions (mean over the reference points)", "", special_section(runs), "",
+              "### Incomplete beta ratio and binomial (bench_beta, mean ns per call per method region)", "",
+              counter_section(runs, "bench_beta", ["ns_per_call"]), "",
+              "### Incomplete gamma ratio, normal and gaminv (bench_gamma_normal)", "",
+              counter_section(runs, "bench_gamma_normal", ["items_per_second", "median_ulp", "max_ulp"]), "",
+              "### Front-end quantiles with their evaluation counts (bench_front_ends)", "",
+              counter_section(runs, "bench_front_ends", ["ns_per_call", "evals_per_solve", "median_err", "max_err"]),
+              ""]
+    return "\n".join(parts)
+
+
+def accuracy_document(info, accuracy, results):
+    parts = [
+        "# Accuracy",
+        "",
+        "Generated by `bash bench/run_all.sh` (raw results in `bench/results/`); do not edit by hand.",
+        "",
+        f"Machine and compiler: {machine_line(info)}.",
+        "",
+        "Relative error in units of 2^-52 (about 2.2e-16) against the mpmath references in `tests/data/` "
+        "(`tools/gen_*_reference.py`, `tools/front_end_quantiles.py`, `tools/gen_quantile_reference.py`), "
+        "on the same points for every library. A cumulative function is judged on both tails, each where its "
+        "reference is at least 1e-300; a quantile on the value returned. Failures are NaN results, "
+        "exceptions or a non-zero status. The condition number of a point bounds what any double-precision "
+        "code can reach there, so large errors in the far tails of ill-conditioned points are shared by all "
+        "three libraries. The front ends stop their search at a relative tolerance of 1e-8 (about 4.5e7 "
+        "units), by design.",
+        "",
+        "Regions: for a cumulative function, by its smaller tail: centre (>= 0.05), tail (1e-10 to 0.05), "
+        "far_tail (below 1e-10); for a quantile, by p: centre (0.05 <= p <= 0.95) or tail.",
+        "",
+        "![accuracy](accuracy_distfn.png)",
+        "",
+        "## Cumulative functions",
+        "",
+        region_table(accuracy, "cumulative", ["err_median", "err_max", "failures"]),
+        "",
+        "## Quantiles through the front ends (case 2)",
+        "",
+        region_table(accuracy, "quantile", ["err_median", "err_max", "failures"]),
+        "",
+    ]
+    beta_text = results / "bench_beta.txt"
+    if beta_text.exists():
+        side = [line for line in beta_text.read_text().splitlines()
+                if not line.startswith(("-", "Benchmark", "Run on", "CPU", "  L", "Load", "***"))
+                and not re.match(r"^\S+/\S+\s+\d", line) and line.strip() and not line.startswith(("bratio/", "boost", "gsl", "cumbin"))]
+        parts += ["## Incomplete beta ratio and binomial (bench_beta)", "", "```", "\n".join(side), "```", ""]
+    return "\n".join(parts)
+
+
+def main():
+    results = Path(sys.argv[1] if len(sys.argv) > 1 else "bench/results")
+    docs = Path(sys.argv[2] if len(sys.argv) > 2 else "docs")
+    docs.mkdir(parents=True, exist_ok=True)
+    info = read_machine(results)
+    runs = read_benchmarks(results)
+    accuracy = read_accuracy(results)
+    histstat = read_histstat(results)
+    plots = {"histogram": histogram_plot(runs, info, docs / "perf_histogram.png")}
+    if accuracy:
+        speed_plot(accuracy, info, docs / "perf_distfn.png")
+        accuracy_plot(accuracy, info, docs / "accuracy_distfn.png")
+    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, docs, plots))
+    (docs / "ACCURACY.md").write_text(accuracy_document(info, accuracy, results))
+
+
+if __name__ == "__main__":
+    main()
