@@ -186,9 +186,9 @@ void cumpoi(double *s, double *xlam, double *cum, double *ccum);
 
 /* Solves P(a, x) = p, Q(a, x) = q for *x; *x0 > 0 is used as starting value.
  * *ierr: 0 solved directly, 1..20 correction steps taken, -2 a not positive
- * and finite, -3 no solution (underflow), -4 |p + q - 1| > eps, -6 no
- * convergence in 20 steps, -7 a step left the positive axis, -8 accuracy
- * uncertain.  NaN arguments give *x = NaN (with -2 or -4). */
+ * and finite, -3 no solution (underflow), -4 |p + q - 1| > eps or p or q
+ * negative, -6 no convergence in 20 steps, -7 a step left the positive axis,
+ * -8 accuracy uncertain.  NaN arguments give *x = NaN (with -2 or -4). */
 void gaminv(double *a, double *x, double *x0, double *p, double *q, int *ierr);
 
 /* ---- Normal distribution ------------------------------------------------ */

@@ -291,7 +291,9 @@ Outcome inverse_gamma_ratio(double a, double x0, double p, double q) {
   if (std::isnan(p) || std::isnan(q)) return {kNaN, inconsistent_probabilities};
   if (a <= 0.0 || std::isinf(a)) return {0.0, bad_shape};
   const double e = by_value<spmpar>(1);
-  if (std::fabs(p + q - 1.0) > e) return {0.0, inconsistent_probabilities};
+  // A negative p or q (the other then above 1) is no probability either:
+  // without this it would come back as NaN with a success status.
+  if (std::fabs(p + q - 1.0) > e || p < 0.0 || q < 0.0) return {0.0, inconsistent_probabilities};
   const double xmax = by_value<spmpar>(3);
   if (p == 0.0) return {0.0, solved_directly};
   if (q == 0.0) return {xmax, solved_directly};

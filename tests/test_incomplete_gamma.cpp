@@ -344,6 +344,8 @@ TEST(InverseIncompleteGammaRatio, SpecialCasesAndStatuses) {
       {"a < 0", -1.0, 0.5, 0.5, -1.0, -2, 0.0},
       {"a infinite", HUGE_VAL, 0.5, 0.5, -1.0, -2, 0.0},
       {"p + q != 1", 3.0, 0.3, 0.7 + 1e-12, -1.0, -4, 0.0},
+      {"p above 1", 0.5, 1.2, -0.2, -1.0, -4, 0.0},
+      {"p below 0", 3.0, -0.2, 1.2, -1.0, -4, 0.0},
       {"x underflows", 1e-3, 0.3, 0.7, -1.0, -3, 0.0},
       {"q at the underflow limit", 3.0, 1.0, 1e-300, -1.0, -8, kNaN},
       {"p at the underflow limit", 1e3, 1e-300, 1.0, -1.0, -8, kNaN},
