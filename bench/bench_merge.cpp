@@ -20,19 +20,27 @@ std::vector<hist_bucket> positive_buckets() {
   return out;
 }
 
-// count histograms of size buckets each, drawn from the first pool buckets:
-// with pool == size they all hold the same buckets.
+// count histograms of size distinct buckets each, drawn at random from the
+// first pool buckets: with pool == size they all hold the same buckets.
 std::vector<histogram *> sources(int count, int size, int pool) {
   const std::vector<hist_bucket> all = positive_buckets();
   std::mt19937_64 rng(3);
+  std::uniform_int_distribution<int> pick(0, pool - 1);
   std::vector<histogram *> out;
-  std::vector<hist_bucket> drawn(all.begin(), all.begin() + pool);
   for (int i = 0; i < count; ++i) {
-    std::shuffle(drawn.begin(), drawn.end(), rng);
-    std::vector<hist_bucket> chosen(drawn.begin(), drawn.begin() + size);
-    std::sort(chosen.begin(), chosen.end(), [](hist_bucket a, hist_bucket b) { return hist_bucket_compare(a, b) < 0; });
+    std::vector<int> chosen;
+    std::vector<bool> taken(static_cast<size_t>(pool));
+    while (static_cast<int>(chosen.size()) < size) {
+      const int index = pick(rng);
+      if (!taken[static_cast<size_t>(index)]) {
+        taken[static_cast<size_t>(index)] = true;
+        chosen.push_back(index);
+      }
+    }
+    std::sort(chosen.begin(), chosen.end());
     histogram *h = hist_alloc_nbins(size);
-    for (const hist_bucket b : chosen) hist_insert_raw_end(h, b, 1 + rng() % 1000);
+    // The pool is in bucket order, so ascending picks append.
+    for (const int index : chosen) hist_insert_raw_end(h, all[index], 1 + rng() % 1000);
     out.push_back(h);
   }
   return out;
