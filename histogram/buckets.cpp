@@ -132,7 +132,10 @@ extern "C" hist_bucket double_to_hist_bucket(double d) {
   if (a < power_of(min_exponent)) return a == 0.0 ? hist_zero_bucket : double_to_hist_bucket_by_log10(d);
   if (a >= overflow_magnitude) return hist_nan_bucket;
   int e = decade_of_binary_exponent[biased - exponent_bias + binary_exponent_bias];
-  if (e < max_exponent && a >= power_of(e + 1)) ++e;
+  // Up one decade when a reaches the next power of ten, without a branch:
+  // for measured values this comparison goes either way at random.  The top
+  // decade never moves, as a < 1e128 here.
+  e += a >= power_above(e);
   if (a >= power_above(e) * log10_rounding_window) return double_to_hist_bucket_by_log10(d);
   return bucket_from_decade(a, d > 0 ? 1 : -1, e);
 }
