@@ -11,6 +11,10 @@
 // --accuracy_out=FILE (standard output without it).  The Google Benchmark
 // cases then give the mean time per call over all points of a function.
 //
+// The front ends' calls of the cumulative functions pass through wrappers
+// (linked with -Wl,--wrap=...) that count them, so the CSV also gives the
+// evaluations per solve.
+//
 // A peer that lacks a function (GSL has no noncentral distributions and no
 // discrete quantiles) or takes only whole counts where the point has a
 // fractional one is left out of that point; a result that is NaN or an
@@ -47,6 +51,54 @@
 #include <vector>
 
 #include "distributions/distfn.h"
+
+// Every outermost call of a wrapped cumulative function is counted; calls
+// that one cumulative function makes of another are not.
+namespace {
+long cumulative_calls = 0;
+int cumulative_depth = 0;
+
+template <typename Real, typename... Args>
+void counted(Real real, Args... args) {
+  if (cumulative_depth++ == 0) ++cumulative_calls;
+  real(args...);
+  --cumulative_depth;
+}
+}  // namespace
+
+extern "C" {
+void __real_cumbet(double *, double *, double *, double *, double *, double *);
+void __real_cumbin(double *, double *, double *, double *, double *, double *);
+void __real_cumnbn(double *, double *, double *, double *, double *, double *);
+void __real_cumt(double *, double *, double *, double *);
+void __real_cumf(double *, double *, double *, double *, double *);
+void __real_cumfnc(double *, double *, double *, double *, double *, double *);
+void __real_cumgam(double *, double *, double *, double *);
+void __real_cumchi(double *, double *, double *, double *);
+void __real_cumchn(double *, double *, double *, double *, double *);
+void __real_cumpoi(double *, double *, double *, double *);
+
+void __wrap_cumbet(double *x, double *y, double *a, double *b, double *c, double *cc) {
+  counted(__real_cumbet, x, y, a, b, c, cc);
+}
+void __wrap_cumbin(double *s, double *n, double *p, double *q, double *c, double *cc) {
+  counted(__real_cumbin, s, n, p, q, c, cc);
+}
+void __wrap_cumnbn(double *s, double *n, double *p, double *q, double *c, double *cc) {
+  counted(__real_cumnbn, s, n, p, q, c, cc);
+}
+void __wrap_cumt(double *t, double *df, double *c, double *cc) { counted(__real_cumt, t, df, c, cc); }
+void __wrap_cumf(double *f, double *m, double *n, double *c, double *cc) { counted(__real_cumf, f, m, n, c, cc); }
+void __wrap_cumfnc(double *f, double *m, double *n, double *l, double *c, double *cc) {
+  counted(__real_cumfnc, f, m, n, l, c, cc);
+}
+void __wrap_cumgam(double *x, double *a, double *c, double *cc) { counted(__real_cumgam, x, a, c, cc); }
+void __wrap_cumchi(double *x, double *df, double *c, double *cc) { counted(__real_cumchi, x, df, c, cc); }
+void __wrap_cumchn(double *x, double *df, double *l, double *c, double *cc) {
+  counted(__real_cumchn, x, df, l, c, cc);
+}
+void __wrap_cumpoi(double *s, double *l, double *c, double *cc) { counted(__real_cumpoi, s, l, c, cc); }
+}
 
 namespace {
 
@@ -423,6 +475,7 @@ double point_ns(Call call) {
 
 struct Summary {
   int points = 0, failures = 0;
+  long evaluations = 0;
   std::vector<double> errors, ns;
 };
 
@@ -435,19 +488,21 @@ double median(std::vector<double> v) {
 
 double maximum(const std::vector<double> &v) { return v.empty() ? NAN : *std::max_element(v.begin(), v.end()); }
 
-// CSV: kind,function,region,library,points,failures,err_median,err_max,ns_median,ns_max
+// CSV: kind,function,region,library,points,failures,err_median,err_max,ns_median,ns_max,evals_per_call
 void write_row(FILE *out, const char *kind, const std::string &function, const std::string &region,
                const char *library, const Summary &s) {
-  std::fprintf(out, "%s,%s,%s,%s,%d,%d,%.4g,%.4g,%.1f,%.1f\n", kind, function.c_str(), region.c_str(), library,
-               s.points, s.failures, median(s.errors), maximum(s.errors), median(s.ns), maximum(s.ns));
+  std::fprintf(out, "%s,%s,%s,%s,%d,%d,%.4g,%.4g,%.1f,%.1f,%.3g\n", kind, function.c_str(), region.c_str(), library,
+               s.points, s.failures, median(s.errors), maximum(s.errors), median(s.ns), maximum(s.ns),
+               static_cast<double>(s.evaluations) / s.points);
 }
 
 // Adds one point's outcome to its region and to "all".
 void record(std::map<std::string, Summary> &by_region, const std::string &region, const std::vector<double> &errors,
-            double ns) {
+            double ns, long evaluations) {
   for (const std::string &key : {region, std::string("all")}) {
     Summary &s = by_region[key];
     ++s.points;
+    s.evaluations += evaluations;
     s.ns.push_back(ns);
     for (double e : errors) {
       if (std::isinf(e)) {
@@ -467,12 +522,14 @@ void measure_cumulative(FILE *out) {
       const CumulativeCall &call = found->second;
       std::map<std::string, Summary> by_region;
       for (const Point &pt : points) {
+        cumulative_calls = 0;
         const std::optional<Pair> r = call(pt.args);
+        const long evaluations = cumulative_calls;
         if (!r) continue;
         std::vector<double> errors;
         if (pt.cum >= smallest_compared) errors.push_back(error_units(r->lower, pt.cum));
         if (pt.ccum >= smallest_compared) errors.push_back(error_units(r->upper, pt.ccum));
-        record(by_region, pt.region, errors, point_ns([&] { benchmark::DoNotOptimize(call(pt.args)); }));
+        record(by_region, pt.region, errors, point_ns([&] { benchmark::DoNotOptimize(call(pt.args)); }), evaluations);
       }
       for (const auto &[region, s] : by_region) write_row(out, "cumulative", function, region, lib.name, s);
     }
@@ -487,9 +544,12 @@ void measure_quantiles(FILE *out) {
       const QuantileCall &call = found->second;
       std::map<std::string, Summary> by_region;
       for (const Point &pt : points) {
+        cumulative_calls = 0;
         const std::optional<double> x = call(pt);
+        const long evaluations = cumulative_calls;
         if (!x) continue;
-        record(by_region, pt.region, {error_units(*x, pt.cum)}, point_ns([&] { benchmark::DoNotOptimize(call(pt)); }));
+        record(by_region, pt.region, {error_units(*x, pt.cum)}, point_ns([&] { benchmark::DoNotOptimize(call(pt)); }),
+               evaluations);
       }
       for (const auto &[region, s] : by_region) write_row(out, "quantile", function, region, lib.name, s);
     }
@@ -550,7 +610,7 @@ int main(int argc, char **argv) {
     std::perror(accuracy_path.c_str());
     return 1;
   }
-  std::fprintf(out, "kind,function,region,library,points,failures,err_median,err_max,ns_median,ns_max\n");
+  std::fprintf(out, "kind,function,region,library,points,failures,err_median,err_max,ns_median,ns_max,evals_per_call\n");
   measure_cumulative(out);
   measure_quantiles(out);
   if (out != stdout) std::fclose(out);
