@@ -222,8 +222,8 @@ double bfrac(double *a_in, double *b_in, double *x_in, double *y_in, double *lam
 
   // The continued fraction of DLMF 8.17.22 in its even contraction, its
   // convergents renormalised each step so that they stay in range.  The
-  // loop divides by a, s and the new denominator through their reciprocals:
-  // divisions dominate its cost.
+  // loop divides by a, s and the new denominator through their reciprocals,
+  // each formed once: divisions dominate its cost.
   const double inv_a = 1.0 / a;
   const double c = 1.0 + lambda;
   const double c0 = b * inv_a;
@@ -233,17 +233,19 @@ double bfrac(double *a_in, double *b_in, double *x_in, double *y_in, double *lam
   double s = a + 1.0;
   double an = 0.0, bn = 1.0, anp1 = 1.0, bnp1 = c / c1;
   double r = c1 / c;
+  double inv_s = 1.0 / s;
   for (int n = 1;; ++n) {
     if (n > convergence_step_limit) return not_a_number;
     const double t = n * inv_a;
     const double v = n * (b - n) * x;
-    const double inv_s = 1.0 / s;
-    double e = a * inv_s;
+    const double e = a * inv_s;
     const double alpha = p * (p + c0) * e * e * (v * x);
-    e = (1.0 + t) / (c1 + t + t);
-    const double beta = n + v * inv_s + e * (c + n * yp1);
-    p = 1.0 + t;
     s += 2.0;
+    // (1 + t)/(c1 + 2t) = (a + n)/(a + 1 + 2n), and a + 1 + 2n is the next s.
+    const double inv_next_s = 1.0 / s;
+    const double beta = n + v * inv_s + (a + n) * inv_next_s * (c + n * yp1);
+    p = 1.0 + t;
+    inv_s = inv_next_s;
 
     const double next_a = alpha * an + beta * anp1;
     an = anp1;
