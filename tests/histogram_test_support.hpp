@@ -27,10 +27,15 @@ inline Entry At(double value, uint64_t count) {
   return {b.val, b.exp, count};
 }
 
-// A histogram holding the given entries (inserted as raw buckets); the caller frees it.
+// Inserts the given entries as raw buckets.
+inline void Fill(histogram *h, const Entries &entries) {
+  for (const Entry &e : entries) hist_insert_raw(h, BucketOf(e), std::get<2>(e));
+}
+
+// A histogram holding the given entries; the caller frees it.
 inline histogram *MakeHistogram(const Entries &entries, bool fast = false) {
   histogram *h = fast ? hist_fast_alloc() : hist_alloc();
-  for (const Entry &e : entries) hist_insert_raw(h, BucketOf(e), std::get<2>(e));
+  Fill(h, entries);
   return h;
 }
 

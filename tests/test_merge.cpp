@@ -9,24 +9,17 @@
 #include <vector>
 
 #include "histogram/hist_internal.hpp"
+#include "tests/histogram_test_support.hpp"
 #include "histogram/varrow.h"
 
 namespace {
 
-struct entry {
-  int val;
-  int exp;
-  uint64_t count;
-  bool operator==(const entry &) const = default;
-};
+using entry = varrow_test::Entry;
+using varrow_test::ExpectConsistent;
 
-std::ostream &operator<<(std::ostream &os, const entry &e) {
-  return os << "{" << e.val << "," << e.exp << ":" << e.count << "}";
-}
+using entries = varrow_test::Entries;
 
-using entries = std::vector<entry>;
-
-hist_bucket bucket(int val, int exp) { return hist_bucket{static_cast<int8_t>(val), static_cast<int8_t>(exp)}; }
+using varrow_test::BucketOf;
 
 struct hist_deleter {
   void operator()(histogram *h) const { hist_free(h); }
@@ -35,34 +28,11 @@ using hist_ptr = std::unique_ptr<histogram, hist_deleter>;
 
 hist_ptr make(const entries &es, bool fast = false) {
   hist_ptr h(fast ? hist_fast_alloc() : hist_alloc());
-  for (const entry &e : es) hist_insert_raw(h.get(), bucket(e.val, e.exp), e.count);
+  varrow_test::Fill(h.get(), es);
   return h;
 }
 
-entries entries_of(const histogram *h) {
-  entries out;
-  for (int i = 0; i < hist_bucket_count(h); ++i) {
-    hist_bucket b;
-    uint64_t c;
-    hist_bucket_idx_bucket(h, i, &b, &c);
-    out.push_back({b.val, b.exp, c});
-  }
-  return out;
-}
 
-// Every entry strictly ascending and found where it is, through the fast
-// index in a fast histogram.
-void expect_consistent(const histogram *h) {
-  const entries es = entries_of(h);
-  for (size_t i = 0; i < es.size(); ++i) {
-    if (i > 0) {
-      EXPECT_LT(hist_bucket_compare(bucket(es[i - 1].val, es[i - 1].exp), bucket(es[i].val, es[i].exp)), 0);
-    }
-    int pos = -1;
-    EXPECT_EQ(hist_internal_find(h, bucket(es[i].val, es[i].exp), &pos), 1);
-    EXPECT_EQ(pos, static_cast<int>(i));
-  }
-}
 
 constexpr uint64_t max_count = UINT64_MAX;
 constexpr uint64_t half = uint64_t{1} << 63;
@@ -107,9 +77,9 @@ TEST_P(Accumulate, Table) {
     }
     EXPECT_EQ(hist_accumulate(target.get(), sources.data(), static_cast<int>(sources.size())),
               static_cast<int>(c.expected.size()));
-    EXPECT_EQ(entries_of(target.get()), c.expected);
+    EXPECT_EQ(varrow_test::Contents(target.get()), c.expected);
     EXPECT_EQ(target->capacity, std::max<size_t>(c.expected.size(), 1));
-    expect_consistent(target.get());
+    ExpectConsistent(target.get());
   }
 }
 
@@ -118,13 +88,13 @@ TEST_P(Accumulate, TargetAmongSourcesCountsItsPreviousContents) {
   const hist_ptr other = make({{two, 0, 1}});
   const histogram *sources[] = {target.get(), other.get()};
   EXPECT_EQ(hist_accumulate(target.get(), sources, 2), 2);
-  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 4}, {two, 0, 7}}));
+  EXPECT_EQ(varrow_test::Contents(target.get()), (entries{{one, 0, 4}, {two, 0, 7}}));
 }
 
 TEST_P(Accumulate, NegativeSourceCountIsRefused) {
   const hist_ptr target = make({{one, 0, 2}}, GetParam());
   EXPECT_EQ(hist_accumulate(target.get(), nullptr, -1), -1);
-  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 2}}));
+  EXPECT_EQ(varrow_test::Contents(target.get()), (entries{{one, 0, 2}}));
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndFast, Accumulate, ::testing::Bool(),
@@ -134,9 +104,9 @@ INSTANTIATE_TEST_SUITE_P(PlainAndFast, Accumulate, ::testing::Bool(),
 entries reference_sum(const histogram *target, const std::vector<const histogram *> &sources) {
   const hist_ptr sum(hist_alloc());
   for (const histogram *h : sources)
-    for (const entry &e : entries_of(h)) hist_insert_raw(sum.get(), bucket(e.val, e.exp), e.count);
-  for (const entry &e : entries_of(target)) hist_insert_raw(sum.get(), bucket(e.val, e.exp), e.count);
-  return entries_of(sum.get());
+    varrow_test::Fill(sum.get(), varrow_test::Contents(h));
+  varrow_test::Fill(sum.get(), varrow_test::Contents(target));
+  return varrow_test::Contents(sum.get());
 }
 
 // Source counts on both sides of the local working buffers (1,024 source
@@ -155,7 +125,7 @@ TEST(AccumulateMany, MatchesReference) {
       hist_ptr h(hist_alloc());
       const int buckets = static_cast<int>(rng() % 6);
       for (int b = 0; b < buckets; ++b)
-        hist_insert_raw(h.get(), bucket(static_cast<int>(10 + rng() % 90) * (rng() % 2 ? 1 : -1), static_cast<int>(rng() % 8)),
+        hist_insert_raw(h.get(), BucketOf(static_cast<int>(10 + rng() % 90) * (rng() % 2 ? 1 : -1), static_cast<int>(rng() % 8)),
                         rng() % 4 == 0 ? rng() : rng() % 100);
       sources.push_back(h.get());
       owned.push_back(std::move(h));
@@ -163,23 +133,20 @@ TEST(AccumulateMany, MatchesReference) {
     const hist_ptr target = make({{one, 0, 1}, {55, 9, 2}}, true);
     const entries expected = reference_sum(target.get(), sources);
     EXPECT_EQ(hist_accumulate(target.get(), sources.data(), n), static_cast<int>(expected.size()));
-    EXPECT_EQ(entries_of(target.get()), expected);
-    expect_consistent(target.get());
+    EXPECT_EQ(varrow_test::Contents(target.get()), expected);
+    ExpectConsistent(target.get());
   }
 }
 
 // Every one of the 65,536 bit patterns of a bucket: one histogram holds all
 // but one, another the last.  Their union cannot be held in 16 bits.
 TEST(AccumulateLimits, ResultBeyondEntryLimitIsRefused) {
-  std::vector<hist_bucket> all;
-  for (int v = -128; v < 128; ++v)
-    for (int e = -128; e < 128; ++e) all.push_back(bucket(v, e));
-  std::sort(all.begin(), all.end(), [](hist_bucket a, hist_bucket b) { return hist_bucket_compare(a, b) < 0; });
+  const std::vector<hist_bucket> all = varrow_test::RawBucketsInOrder(65536);
   // Raw insertions in bucket order append (a record would lose the invalid buckets).
   const hist_ptr most(hist_alloc());
   for (size_t i = 0; i + 1 < all.size(); ++i) hist_insert_raw_end(most.get(), all[i], 1);
   ASSERT_EQ(hist_bucket_count(most.get()), 65535);
-  const hist_ptr last = make({{all.back().val, all.back().exp, 1}});
+  const hist_ptr last = make({{all.back().val, all.back().exp, uint64_t{1}}});
 
   const histogram *sources[] = {last.get()};
   EXPECT_EQ(hist_accumulate(most.get(), sources, 1), -1);
@@ -225,8 +192,8 @@ TEST(Subtract, Table) {
         sources.push_back(owned.back().get());
       }
       EXPECT_EQ(hist_subtract(target.get(), sources.data(), static_cast<int>(sources.size())), c.status);
-      EXPECT_EQ(entries_of(target.get()), c.expected);
-      expect_consistent(target.get());
+      EXPECT_EQ(varrow_test::Contents(target.get()), c.expected);
+      ExpectConsistent(target.get());
     }
   }
 }
@@ -236,8 +203,8 @@ TEST(Subtract, FromCloneOfItselfLeavesZeroes) {
   const hist_ptr clone(hist_clone(h.get()));
   const histogram *sources[] = {h.get()};
   EXPECT_EQ(hist_subtract(clone.get(), sources, 1), 0);
-  EXPECT_EQ(entries_of(clone.get()), (entries{{-1, 0, 0}, {-one, 2, 0}, {0, 0, 0}, {one, 0, 0}}));
-  expect_consistent(clone.get());
+  EXPECT_EQ(varrow_test::Contents(clone.get()), (entries{{-1, 0, 0}, {-one, 2, 0}, {0, 0, 0}, {one, 0, 0}}));
+  ExpectConsistent(clone.get());
 }
 
 // ---- _as_int64 ----------------------------------------------------------------
@@ -283,8 +250,8 @@ TEST(AsInt64, Table) {
       const hist_ptr target = make(c.target, fast);
       const hist_ptr source = make(c.source);
       EXPECT_EQ(c.op(target.get(), source.get()), c.status);
-      EXPECT_EQ(entries_of(target.get()), c.expected);
-      expect_consistent(target.get());
+      EXPECT_EQ(varrow_test::Contents(target.get()), c.expected);
+      ExpectConsistent(target.get());
     }
   }
 }
@@ -293,28 +260,28 @@ TEST(AsInt64, SubtractThenAddBackWrapsToZeroWithFailure) {
   const hist_ptr target = make({});
   const hist_ptr source = make({{one, 0, 5}});
   EXPECT_EQ(hist_subtract_as_int64(target.get(), source.get()), 0);
-  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, max_count - 4}}));
+  EXPECT_EQ(varrow_test::Contents(target.get()), (entries{{one, 0, max_count - 4}}));
   EXPECT_EQ(hist_add_as_int64(target.get(), source.get()), -1);
-  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 0}}));
+  EXPECT_EQ(varrow_test::Contents(target.get()), (entries{{one, 0, 0}}));
 }
 
 TEST(AsInt64, NullSourceChangesNothing) {
   for (const int64_operation op : {hist_add_as_int64, hist_subtract_as_int64}) {
     const hist_ptr target = make({{one, 0, 0}, {two, 0, 3}});
     EXPECT_EQ(op(target.get(), nullptr), 0);
-    EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 0}, {two, 0, 3}}));
+    EXPECT_EQ(varrow_test::Contents(target.get()), (entries{{one, 0, 0}, {two, 0, 3}}));
   }
 }
 
 TEST(AsInt64, GrowsAFullTargetByOneStep) {
   const hist_ptr target(hist_alloc_nbins(2));
-  hist_insert_raw(target.get(), bucket(one, 0), 1);
-  hist_insert_raw(target.get(), bucket(three, 0), 1);
+  hist_insert_raw(target.get(), BucketOf(one, 0), 1);
+  hist_insert_raw(target.get(), BucketOf(three, 0), 1);
   ASSERT_EQ(target->capacity, 2);
   const hist_ptr source = make({{two, 0, 1}, {40, 0, 1}});
   EXPECT_EQ(hist_add_as_int64(target.get(), source.get()), 0);
   EXPECT_EQ(target->capacity, 102);
-  EXPECT_EQ(entries_of(target.get()), (entries{{one, 0, 1}, {two, 0, 1}, {three, 0, 1}, {40, 0, 1}}));
+  EXPECT_EQ(varrow_test::Contents(target.get()), (entries{{one, 0, 1}, {two, 0, 1}, {three, 0, 1}, {40, 0, 1}}));
 }
 
 }  // namespace

@@ -11,39 +11,20 @@
 #include <vector>
 
 #include "histogram/hist_internal.hpp"
+#include "tests/histogram_test_support.hpp"
 #include "histogram/varrow.h"
 
 namespace {
 
 using bytes = std::vector<uint8_t>;
 
-struct entry {
-  int val;
-  int exp;
-  uint64_t count;
-  bool operator==(const entry &) const = default;
-};
+using entry = varrow_test::Entry;
+using varrow_test::ExpectConsistent;
+using varrow_test::Fill;
 
-std::ostream &operator<<(std::ostream &os, const entry &e) {
-  return os << "{" << e.val << "," << e.exp << ":" << e.count << "}";
-}
+using varrow_test::BucketOf;
 
-hist_bucket bucket(int val, int exp) { return hist_bucket{static_cast<int8_t>(val), static_cast<int8_t>(exp)}; }
 
-std::vector<entry> entries_of(const histogram *h) {
-  std::vector<entry> out;
-  for (int i = 0; i < hist_bucket_count(h); ++i) {
-    hist_bucket b;
-    uint64_t c;
-    hist_bucket_idx_bucket(h, i, &b, &c);
-    out.push_back({b.val, b.exp, c});
-  }
-  return out;
-}
-
-void fill(histogram *h, const std::vector<entry> &entries) {
-  for (const entry &e : entries) hist_insert_raw(h, bucket(e.val, e.exp), e.count);
-}
 
 bytes serialize(const histogram *h) {
   bytes out(static_cast<size_t>(hist_serialize_estimate(h)));
@@ -59,19 +40,6 @@ std::string serialize_b64(const histogram *h) {
   return out;
 }
 
-// Every entry strictly ascending and found where it is, through the fast
-// index in a fast histogram.
-void expect_consistent(const histogram *h) {
-  const auto es = entries_of(h);
-  for (size_t i = 0; i < es.size(); ++i) {
-    if (i > 0) {
-      EXPECT_LT(hist_bucket_compare(bucket(es[i - 1].val, es[i - 1].exp), bucket(es[i].val, es[i].exp)), 0);
-    }
-    int pos = -1;
-    EXPECT_EQ(hist_internal_find(h, bucket(es[i].val, es[i].exp), &pos), 1);
-    EXPECT_EQ(pos, static_cast<int>(i));
-  }
-}
 
 struct hist_deleter {
   void operator()(histogram *h) const { hist_free(h); }
@@ -103,7 +71,7 @@ TEST(SerializeWidth, BoundariesChooseFewestBytes) {
   }
   for (const row &r : rows) {
     const hist_ptr h(hist_alloc());
-    hist_insert_raw(h.get(), bucket(10, 0), r.count);
+    hist_insert_raw(h.get(), BucketOf(10, 0), r.count);
     const bytes out = serialize(h.get());
     ASSERT_EQ(out.size(), static_cast<size_t>(2 + 4 + r.width)) << r.count;
     EXPECT_EQ(out[4], r.width) << r.count;
@@ -115,25 +83,25 @@ TEST(SerializeWidth, BoundariesChooseFewestBytes) {
 
 TEST(Serialize, WorkedExample) {
   const hist_ptr h(hist_alloc());
-  fill(h.get(), worked_example);
+  Fill(h.get(), worked_example);
   EXPECT_EQ(hist_serialize_estimate(h.get()), 11);
   EXPECT_EQ(serialize(h.get()), worked_example_bytes);
 
   const hist_ptr back(hist_alloc());
   EXPECT_EQ(hist_deserialize(back.get(), worked_example_bytes.data(), 11), 11);
-  EXPECT_EQ(entries_of(back.get()), worked_example);
+  EXPECT_EQ(varrow_test::Contents(back.get()), worked_example);
   EXPECT_EQ(serialize(back.get()), worked_example_bytes);
 }
 
 TEST(Serialize, LargestCountIsEightBytesOfOnes) {
   const hist_ptr h(hist_alloc());
-  hist_insert_raw(h.get(), bucket(-99, 127), UINT64_MAX);
+  hist_insert_raw(h.get(), BucketOf(-99, 127), UINT64_MAX);
   EXPECT_EQ(serialize(h.get()), (bytes{0, 1, 0x9d, 0x7f, 7, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff}));
 }
 
 TEST(Serialize, EmptyAndZeroCountsWriteOnlyTheHeader) {
   const hist_ptr zeros(hist_alloc());
-  fill(zeros.get(), {{10, 0, 0}, {20, 3, 0}});
+  Fill(zeros.get(), {{10, 0, 0}, {20, 3, 0}});
   const hist_ptr empty(hist_alloc());
   for (const histogram *h : std::vector<const histogram *>{nullptr, empty.get(), zeros.get()}) {
     EXPECT_EQ(hist_serialize_estimate(h), 2);
@@ -143,13 +111,13 @@ TEST(Serialize, EmptyAndZeroCountsWriteOnlyTheHeader) {
 
 TEST(Serialize, ZeroCountsAreSkippedBetweenRecords) {
   const hist_ptr h(hist_alloc());
-  fill(h.get(), {{10, 0, 1}, {20, 0, 0}, {25, 0, 300}});
+  Fill(h.get(), {{10, 0, 1}, {20, 0, 0}, {25, 0, 300}});
   EXPECT_EQ(serialize(h.get()), worked_example_bytes);
 }
 
 TEST(Serialize, BufferTooShort) {
   const hist_ptr h(hist_alloc());
-  fill(h.get(), worked_example);
+  Fill(h.get(), worked_example);
   bytes out(11, 0xee);
   EXPECT_EQ(hist_serialize(h.get(), out.data(), 10), -1);
   EXPECT_EQ(hist_serialize(h.get(), out.data(), 1), -1);
@@ -208,39 +176,39 @@ TEST_P(Deserialize, Table) {
   };
   for (const read_case &c : cases) {
     SCOPED_TRACE(c.name);
-    fill(h.get(), {{50, -3, 7}, {-20, 2, 1}});  // replaced, never merged into
+    Fill(h.get(), {{50, -3, 7}, {-20, 2, 1}});  // replaced, never merged into
     EXPECT_EQ(hist_deserialize(h.get(), c.input.data(), static_cast<ssize_t>(c.input.size())), c.result);
-    EXPECT_EQ(entries_of(h.get()), c.entries);
+    EXPECT_EQ(varrow_test::Contents(h.get()), c.entries);
     EXPECT_EQ(h->capacity, c.capacity);
     EXPECT_EQ(h->entries == nullptr, c.capacity == 0);
-    expect_consistent(h.get());
+    ExpectConsistent(h.get());
     // Buckets held before the read are gone from the fast index too.
     int pos;
-    EXPECT_EQ(hist_internal_find(h.get(), bucket(50, -3), &pos), 0);
+    EXPECT_EQ(hist_internal_find(h.get(), BucketOf(50, -3), &pos), 0);
     // Later insertions grow the array as usual.
-    hist_insert_raw(h.get(), bucket(99, 9), 1);
-    expect_consistent(h.get());
+    hist_insert_raw(h.get(), BucketOf(99, 9), 1);
+    ExpectConsistent(h.get());
   }
 }
 
 TEST_P(Deserialize, ReversedRecordOfManyBuckets) {
   hist_ptr source(hist_alloc());
   for (int e = -50; e < 50; ++e)
-    for (int v = 10; v < 100; v += 7) hist_insert_raw(source.get(), bucket(v, e), static_cast<uint64_t>(v * 1000 + e));
-  const auto expected = entries_of(source.get());
+    for (int v = 10; v < 100; v += 7) hist_insert_raw(source.get(), BucketOf(v, e), static_cast<uint64_t>(v * 1000 + e));
+  const auto expected = varrow_test::Contents(source.get());
   bytes record{static_cast<uint8_t>(expected.size() >> 8), static_cast<uint8_t>(expected.size())};
   for (auto it = expected.rbegin(); it != expected.rend(); ++it) {
     const bytes one = [&] {
       hist_ptr single(hist_alloc());
-      hist_insert_raw(single.get(), bucket(it->val, it->exp), it->count);
+      Fill(single.get(), {*it});
       return serialize(single.get());
     }();
     record.insert(record.end(), one.begin() + 2, one.end());
   }
   EXPECT_EQ(hist_deserialize(h.get(), record.data(), static_cast<ssize_t>(record.size())),
             static_cast<ssize_t>(record.size()));
-  EXPECT_EQ(entries_of(h.get()), expected);
-  expect_consistent(h.get());
+  EXPECT_EQ(varrow_test::Contents(h.get()), expected);
+  ExpectConsistent(h.get());
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndFast, Deserialize, ::testing::Bool(),
@@ -251,7 +219,7 @@ void *failing_calloc(size_t, size_t) { return nullptr; }
 TEST(DeserializeMemory, FailedEntryArrayLeavesEmptyHistogram) {
   const hist_allocator no_calloc{std::malloc, failing_calloc, std::free};
   const hist_ptr h(hist_alloc());
-  fill(h.get(), worked_example);
+  Fill(h.get(), worked_example);
   h->allocator = &no_calloc;
   EXPECT_EQ(hist_deserialize(h.get(), worked_example_bytes.data(), 11), -1);
   EXPECT_EQ(h->capacity, 0);
@@ -274,12 +242,12 @@ TEST(RoundTrip, RandomHistograms) {
     const bytes record = serialize(h.get());
     EXPECT_EQ(hist_deserialize(back.get(), record.data(), static_cast<ssize_t>(record.size())),
               static_cast<ssize_t>(record.size()));
-    EXPECT_EQ(entries_of(back.get()), entries_of(h.get()));
+    EXPECT_EQ(varrow_test::Contents(back.get()), varrow_test::Contents(h.get()));
     const hist_ptr from_text(hist_fast_alloc());
     const std::string text = serialize_b64(h.get());
     EXPECT_EQ(hist_deserialize_b64(from_text.get(), text.data(), text.size()), static_cast<ssize_t>(record.size()));
-    EXPECT_EQ(entries_of(from_text.get()), entries_of(h.get()));
-    expect_consistent(from_text.get());
+    EXPECT_EQ(varrow_test::Contents(from_text.get()), varrow_test::Contents(h.get()));
+    ExpectConsistent(from_text.get());
   }
 }
 
@@ -287,7 +255,7 @@ TEST(RoundTrip, RandomHistograms) {
 
 TEST(SerializeB64, WorkedExample) {
   const hist_ptr h(hist_alloc());
-  fill(h.get(), worked_example);
+  Fill(h.get(), worked_example);
   EXPECT_EQ(hist_serialize_b64_estimate(h.get()), 11 / 3 * 4 + 4);
   EXPECT_EQ(serialize_b64(h.get()), worked_example_text);
   EXPECT_EQ(serialize_b64(nullptr), "AAA=");
@@ -302,7 +270,7 @@ TEST(SerializeB64, PaddingOfEachTailLength) {
   };
   for (const auto &[es, text] : cases) {
     const hist_ptr h(hist_alloc());
-    fill(h.get(), es);
+    Fill(h.get(), es);
     EXPECT_EQ(serialize_b64(h.get()), text);
     EXPECT_LE(static_cast<ssize_t>(text.size()), hist_serialize_b64_estimate(h.get()));
   }
@@ -310,7 +278,7 @@ TEST(SerializeB64, PaddingOfEachTailLength) {
 
 TEST(SerializeB64, BufferSizes) {
   const hist_ptr h(hist_alloc());
-  fill(h.get(), worked_example);
+  Fill(h.get(), worked_example);
   std::string out(16, '#');
   EXPECT_EQ(hist_serialize_b64(h.get(), out.data(), 15), 0);
   EXPECT_EQ(out, std::string(16, '#'));
@@ -353,7 +321,7 @@ TEST(DeserializeB64, LenientReader) {
     const hist_ptr h(hist_alloc());
     EXPECT_EQ(hist_deserialize_b64(h.get(), c.text.data(), c.text.size()), c.result);
     if (c.result >= 0) {
-      EXPECT_EQ(entries_of(h.get()), c.entries);
+      EXPECT_EQ(varrow_test::Contents(h.get()), c.entries);
     }
   }
 }
@@ -361,9 +329,9 @@ TEST(DeserializeB64, LenientReader) {
 TEST(DeserializeB64, EarlyFailuresLeaveHistogramUntouched) {
   for (const std::string text : {"AAA", "AA==", "===="}) {
     const hist_ptr h(hist_alloc());
-    fill(h.get(), worked_example);
+    Fill(h.get(), worked_example);
     EXPECT_EQ(hist_deserialize_b64(h.get(), text.data(), text.size()), -1) << text;
-    EXPECT_EQ(entries_of(h.get()), worked_example) << text;
+    EXPECT_EQ(varrow_test::Contents(h.get()), worked_example) << text;
   }
 }
 
@@ -372,13 +340,13 @@ TEST(DeserializeB64, LeftOverBytesKeepWhatWasRead) {
   const std::string text = "AAEKAAABFAAAAg==";
   const hist_ptr h(hist_alloc());
   EXPECT_EQ(hist_deserialize_b64(h.get(), text.data(), text.size()), -1);
-  EXPECT_EQ(entries_of(h.get()), (std::vector<entry>{{10, 0, 1}}));
+  EXPECT_EQ(varrow_test::Contents(h.get()), (std::vector<entry>{{10, 0, 1}}));
 }
 
 TEST(DeserializeB64, FailedRecordEmptiesHistogram) {
   const std::string text = worked_example_text.substr(0, 12);  // the record cut after 9 bytes
   const hist_ptr h(hist_alloc());
-  fill(h.get(), worked_example);
+  Fill(h.get(), worked_example);
   EXPECT_EQ(hist_deserialize_b64(h.get(), text.data(), text.size()), -1);
   EXPECT_EQ(h->capacity, 0);
   EXPECT_EQ(hist_bucket_count(h.get()), 0);
@@ -389,16 +357,16 @@ TEST(DeserializeB64, LongTextsUseHeapScratch) {
   std::string padded = worked_example_text + std::string(10000 - worked_example_text.size(), ' ');
   const hist_ptr h(hist_alloc());
   EXPECT_EQ(hist_deserialize_b64(h.get(), padded.data(), padded.size()), 11);
-  EXPECT_EQ(entries_of(h.get()), worked_example);
+  EXPECT_EQ(varrow_test::Contents(h.get()), worked_example);
 
   // A histogram whose record alone passes 8192 bytes.
   const hist_ptr big(hist_alloc());
   for (int e = -60; e < 60; ++e)
-    for (int v = 10; v < 100; v += 4) hist_insert_raw(big.get(), bucket(v, e), 1000003);
+    for (int v = 10; v < 100; v += 4) hist_insert_raw(big.get(), BucketOf(v, e), 1000003);
   ASSERT_GT(hist_serialize_estimate(big.get()), 8192);
   const std::string text = serialize_b64(big.get());
   EXPECT_EQ(hist_deserialize_b64(h.get(), text.data(), text.size()), hist_serialize_estimate(big.get()));
-  EXPECT_EQ(entries_of(h.get()), entries_of(big.get()));
+  EXPECT_EQ(varrow_test::Contents(h.get()), varrow_test::Contents(big.get()));
 }
 
 }  // namespace
