@@ -39,6 +39,22 @@ double log_of_base(int base) {
   }
 }
 
+// b^k by binary powering.  On binary machines b is a power of two and every
+// product is exact, as std::pow's result is, at a fraction of its cost: the
+// limits are asked for inside the iterations of gaminv and the front ends.
+double integer_power(double b, int k) {
+  double factor = k < 0 ? 1.0 / b : b;
+  unsigned n = k < 0 ? 0u - static_cast<unsigned>(k) : static_cast<unsigned>(k);
+  double result = 1.0;
+  while (n != 0) {
+    if (n & 1u) result *= factor;
+    n >>= 1;
+    // Square only while bits remain, so that no step over- or underflows.
+    if (n != 0) factor *= factor;
+  }
+  return result;
+}
+
 // 2^63, the first double beyond the range of long.
 constexpr double kLongLimit = 9223372036854775808.0;
 // 2^31, the first double beyond the range of a 32-bit int.
@@ -51,17 +67,17 @@ extern "C" {
 double spmpar(int *i) {
   const double b = machine_constant(kFloatBaseEntry);
   const int m = machine_constant(kDoubleDigitsEntry);
-  if (*i <= kEpsilonSelector) return std::pow(b, 1 - m);
+  if (*i <= kEpsilonSelector) return integer_power(b, 1 - m);
   if (*i == kTinySelector) {
     // b^(emin - 1), formed from b^(emin + 2) so that no step is subnormal.
     const double binv = 1.0 / b;
-    const double w = std::pow(b, machine_constant(kDoubleMinExponentEntry) + 2);
+    const double w = integer_power(b, machine_constant(kDoubleMinExponentEntry) + 2);
     return w * binv * binv * binv;
   }
   // (1 - b^-m) b^emax without ever forming b^emax, which overflows.
-  double z = std::pow(b, m - 1);
+  double z = integer_power(b, m - 1);
   const double w = ((z - 1.0) * b + (b - 1.0)) / (b * z);
-  z = std::pow(b, machine_constant(kDoubleMaxExponentEntry) - 2);
+  z = integer_power(b, machine_constant(kDoubleMaxExponentEntry) - 2);
   return w * z * b * b;
 }
 
