@@ -322,7 +322,7 @@ def histogram_plot(runs, info, path):
     ax.barh([label for _, label in present], [ns(runs[n]) for n, _ in present], color=COLOURS["distfn"])
     ax.axvline(INSERT_PLAIN_LIMIT_NS, color="grey", ls="--", lw=1, label="10 ns (plain insert target)")
     ax.axvline(INSERT_FAST_LIMIT_NS, color="grey", ls=":", lw=1, label="6 ns (fast insert target)")
-    ax.set_xlabel("ns per call (median of repetitions)")
+    ax.set_xlabel("CPU ns per call (median of repetitions)")
     ax.invert_yaxis()
     ax.legend(fontsize=8)
     ax.set_title(f"Bucket conversion and insertion\n{figure_caption(info)}", fontsize=10)
