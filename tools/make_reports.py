@@ -464,7 +464,9 @@ def performance_document(info, runs, accuracy, histstat, plots):
         "The machine is a shared virtual machine: single figures move by tens of per cent from run to run. "
         "Every figure below is a median (of the benchmark repetitions, or over the reference points of a "
         "function, each timed alone as the least of a few short blocks of calls), and the comparisons are ratios "
-        "measured in the same run.",
+        "measured in the same run. Google Benchmark figures are the CPU time of the benchmark thread (Debian's "
+        "libbenchmark warns that it is a debug build; the timed loop itself is inline code of its header, compiled here with -O3); the per-point distfn "
+        "times are wall-clock times; `histstat` and `base64 -d` are the best elapsed time of three runs.",
         "",
         "## Targets",
         "",
