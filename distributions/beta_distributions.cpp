@@ -1,6 +1,7 @@
 // Cumulative distribution functions that reduce to the incomplete beta
 // ratio: beta, binomial, negative binomial, Student's t, F and noncentral F.
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -16,14 +17,18 @@ constexpr double not_a_number = std::numeric_limits<double>::quiet_NaN();
 
 // cumfnc: below this noncentrality the central F is returned.
 constexpr double negligible_noncentrality = 1e-10;
-// cumfnc: a direction of the Poisson sum ends once the sum is below this
-// floor or its next term is below this share of the sum.
+// cumfnc: a direction of the Poisson sum ends once its term is below this
+// share of the sum or the sum below this floor, but only once a bound on all
+// the terms left in that direction is below the same share of the sum, or
+// keeps the sum below the floor: near the centre of a wide Poisson
+// distribution each single weight is small while the mass beyond it is not.
 constexpr double sum_floor = 1e-20;
 constexpr double term_share = 1e-4;
 // cumfnc: most steps in either direction of the Poisson sum.  A sum over
-// Poisson(xnonc) weights needs a few times sqrt(xnonc) steps, so this admits
-// Poisson means up to about 1e12; beyond it, or for a NaN argument, the
-// result is NaN rather than a truncated sum.
+// Poisson(xnonc) weights needs up to about 12 sqrt(xnonc) steps to meet the
+// bounds of its stop rule, so this admits Poisson means up to about 5e11;
+// beyond it, or for a NaN argument, the result is NaN rather than a
+// truncated sum.
 constexpr std::int64_t poisson_step_limit = 10000000;
 // Beyond this Poisson mean the central index and its neighbours are no
 // longer distinct doubles.
@@ -51,7 +56,12 @@ BetaArgument f_beta_argument(double f, double dfn, double dfd) {
   return {1.0 - y, y};
 }
 
-bool stops_sum(double sum, double term) { return sum < sum_floor || term < term_share * sum; }
+// The stop rule of a direction, given a bound on what the terms left in it add
+// up to; with rest 0 it is the bare rule on the term and the sum.
+bool ends_direction(double sum, double term, double rest) {
+  const double share = term_share * sum;
+  return (term < share && rest < share) || sum + rest < sum_floor;
+}
 
 // I_x(a, b).
 double lower_beta_ratio(double a, double b, double x, double y) {
@@ -154,21 +164,18 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
   double xmult = centwt;
   std::int64_t i = icent;
   double dnterm = ratio_step(adn, b, xx, yy);
-  // Below the floor the backward terms may still rise far above it (a small
-  // f with a large noncentrality puts the mass of the sum well below the
-  // centre), so there the sum counts as negligible only when it stays below
-  // the floor together with a bound on all remaining terms:
-  // I_x(dfn/2, b) P[N < i], with P[N < i] <= w(i - 1)/(1 - (i - 1)/xnonc)
-  // because the Poisson weights fall at least geometrically below i.
-  double lowest_ratio = -1.0;  // I_x(dfn/2, b), formed when first needed
+  // The remaining terms are bounded by P[N < i] times the largest of their
+  // beta ratios, I_x(dfn/2, b); that ratio is formed only when a stop is in
+  // question and 1 does not suffice (a small f with a large noncentrality
+  // puts the mass of the sum well below the centre).
+  double lowest_ratio = -1.0;
   const auto backward_done = [&] {
-    if (xmult * betdn < term_share * sum) return true;
-    if (!(sum < sum_floor)) return false;
+    const double term = xmult * betdn;
+    if (!ends_direction(sum, term, 0.0)) return false;
+    const double rest = distfn::poisson_weight_below(xmult, static_cast<double>(i), xnonc);
+    if (ends_direction(sum, term, rest)) return true;
     if (lowest_ratio < 0.0) lowest_ratio = lower_beta_ratio(0.5 * *dfn, b, xx, yy);
-    const double next = static_cast<double>(i - 1);
-    const double remaining =
-        lowest_ratio * (xmult * static_cast<double>(i) / xnonc) / (1.0 - next / xnonc);
-    return sum + remaining < sum_floor;
+    return ends_direction(sum, term, lowest_ratio * rest);
   };
   for (std::int64_t steps = 0; i > 0 && !backward_done(); ++steps) {
     if (steps == poisson_step_limit) return set_pair(cum, ccum, not_a_number, not_a_number);
@@ -181,6 +188,7 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
   }
 
   // Forward: I_x(a + 1, b) = I_x(a, b) - T(a), with T(a) = T(a - 1) (a - 1 + b) x / a.
+  // The ratios fall, so the last one bounds all that are left.
   i = icent + 1;
   xmult = centwt;
   double upterm = ratio_step(aup - 1.0, b, xx, yy);
@@ -192,7 +200,9 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
     upterm *= (aup + b - 2.0) * xx / (aup - 1.0);
     betup -= upterm;
     sum += xmult * betup;
-    if (stops_sum(sum, xmult * betup)) break;
+    const double rest =
+        std::max(betup, 0.0) * distfn::poisson_weight_above(xmult, static_cast<double>(i - 1), xnonc);
+    if (ends_direction(sum, xmult * betup, rest)) break;
   }
   set_pair(cum, ccum, sum, 0.5 + (0.5 - sum));
 }

@@ -67,3 +67,31 @@ inline double by_value(Args... args) {
 inline constexpr int convergence_step_limit = 1000000;
 
 }  // namespace distfn
+
+// ---- Poisson mixtures (noncentral chi-square and F) ---------------------------
+
+#include <limits>
+
+namespace distfn {
+
+// Bounds on the Poisson(m) weight beyond a term of weight w at index i, from
+// the ratio of successive weights: w(j+1)/w(j) = m/(j+1).  Above i the ratios
+// fall, so once they are below 1 the rest is at most a geometric series:
+//   sum_{j>i} w(j) <= w m/(i+1) / (1 - m/(i+2)).
+// Infinite while the ratios have not yet fallen below 1.
+inline double poisson_weight_above(double w, double i, double m) {
+  const double ratio = m / (i + 2.0);
+  if (!(ratio < 1.0)) return std::numeric_limits<double>::infinity();
+  return w * (m / (i + 1.0)) / (1.0 - ratio);
+}
+
+// The same below i, where w(j-1)/w(j) = j/m falls towards 0:
+//   sum_{j<i} w(j) <= w i/m / (1 - (i-1)/m);  0 at i = 0.
+inline double poisson_weight_below(double w, double i, double m) {
+  if (i <= 0.0) return 0.0;
+  const double ratio = (i - 1.0) / m;
+  if (!(ratio < 1.0)) return std::numeric_limits<double>::infinity();
+  return w * (i / m) / (1.0 - ratio);
+}
+
+}  // namespace distfn

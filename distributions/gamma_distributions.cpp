@@ -1,5 +1,6 @@
 // The gamma, chi-square, noncentral chi-square and Poisson distributions,
 // all reduced to the incomplete gamma ratio.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -17,13 +18,23 @@ double complement(double v) { return 0.5 + (0.5 - v); }
 
 // Noncentralities up to this are treated as 0.
 constexpr double noncentrality_floor = 1e-10;
-// The Poisson mixture stops when its sum falls below this floor, when a term
-// falls below this share of the sum, or after this many steps in one direction.
+// A direction of the Poisson mixture stops when a term falls below this share
+// of the sum or the sum below this floor, but only once a bound on all the
+// terms left in that direction is below the same share of the sum, or keeps
+// the sum below the floor: near the centre of a wide Poisson distribution each
+// single weight is small while the mass beyond it is not.
 constexpr double sum_floor = 1e-20;
 constexpr double term_tolerance = 1e-5;
-constexpr int last_continuing_step = 1000;
-// 2^63: the Poisson index of the largest term must fit a 64-bit integer.
-constexpr double central_index_limit = 9223372036854775808.0;
+// Steps in one direction: at least 1000, and this many Poisson standard
+// deviations sqrt(pnonc/2).  Wide mixtures meet the bounds above within about
+// 12 of them (the Poisson tail beyond is below 1e-25 of the whole), narrow
+// ones within far fewer than 1000 steps, so a sum that runs into the cap has
+// met an unusable value and gives NaN.
+constexpr double least_step_cap = 1000.0;
+constexpr double step_cap_per_deviation = 64.0;
+// 2^36: beyond this Poisson mean the sum needs millions of steps per call
+// (tens of milliseconds) and the result is NaN instead.
+constexpr double largest_poisson_mean = 68719476736.0;
 
 struct Cumulative {
   double cum;
@@ -55,9 +66,14 @@ double poisson_term(double k, double m) {
   return std::exp(exponent);
 }
 
-bool should_stop(int steps, double sum, double term) {
-  return steps > last_continuing_step || sum < sum_floor || term < term_tolerance * sum;
+// The stop rule of a direction, given a bound on what the terms left in it add
+// up to; with rest 0 it is the bare rule on the last term and the sum.
+bool ends_direction(double sum, double term, double rest) {
+  const double share = term_tolerance * sum;
+  return (term < share && rest < share) || sum + rest < sum_floor;
 }
+
+double step_cap(double xnonc) { return std::max(least_step_cap, step_cap_per_deviation * std::sqrt(xnonc)); }
 
 // The noncentral chi-square as its Poisson mixture of central chi-squares,
 // summed from the largest Poisson weight outwards:
@@ -71,16 +87,27 @@ Cumulative noncentral_chi_square(double x, double df, double pnonc) {
   const Cumulative central = chi_square(x, df + 2.0 * static_cast<double>(icent));
   const double pcent = central.cum;
   const double centaj = poisson_term((df + 2.0 * static_cast<double>(icent)) / 2.0, chid2);
+  const double most_steps = step_cap(xnonc);
 
   // Backward from the centre: P[chi2(df + 2(i-1)) <= x] = P[chi2(df + 2i) <= x] + adj.
+  // These factors rise towards P[chi2(df) <= x], which bounds all of them; it
+  // is formed only when a stop is in question and 1 does not suffice.
   double sum = centwt * pcent;
   double sumadj = 0.0;
   double adj = centaj;
   double wt = centwt;
   std::int64_t i = icent;
-  int iterb = 0;
+  double lowest_cdf = -1.0;
+  const auto backward_done = [&](double term) {
+    if (!ends_direction(sum, term, 0.0)) return false;
+    const double rest = distfn::poisson_weight_below(wt, static_cast<double>(i), xnonc);
+    if (ends_direction(sum, term, rest)) return true;
+    if (lowest_cdf < 0.0) lowest_cdf = chi_square(x, df).cum;
+    return ends_direction(sum, term, lowest_cdf * rest);
+  };
   double term = 0.0;
-  do {
+  for (double steps = 0.0;; ++steps) {
+    if (steps >= most_steps) return {kNaN, kNaN};
     const double dfd2 = (df + 2.0 * static_cast<double>(i)) / 2.0;
     adj = adj * dfd2 / chid2;
     sumadj += adj;
@@ -88,16 +115,17 @@ Cumulative noncentral_chi_square(double x, double df, double pnonc) {
     term = wt * (pcent + sumadj);
     sum += term;
     --i;
-    ++iterb;
-  } while (!should_stop(iterb, sum, term) && i != 0);
+    if (i == 0 || backward_done(term)) break;
+  }
 
-  // Forward: P[chi2(df + 2(i+1)) <= x] = P[chi2(df + 2i) <= x] - adj.
+  // Forward: P[chi2(df + 2(i+1)) <= x] = P[chi2(df + 2i) <= x] - adj.  These
+  // factors fall, so the next one bounds all that are left.
   sumadj = centaj;
   adj = centaj;
   wt = centwt;
   i = icent;
-  int iterf = 0;
-  do {
+  for (double steps = 0.0;; ++steps) {
+    if (steps >= most_steps) return {kNaN, kNaN};
     wt = wt * xnonc / static_cast<double>(i + 1);
     term = wt * (pcent - sumadj);
     sum += term;
@@ -105,8 +133,10 @@ Cumulative noncentral_chi_square(double x, double df, double pnonc) {
     const double dfd2 = (df + 2.0 * static_cast<double>(i)) / 2.0;
     adj = adj * chid2 / dfd2;
     sumadj += adj;
-    ++iterf;
-  } while (!should_stop(iterf, sum, term));
+    const double next_cdf = std::max(pcent - sumadj, 0.0);
+    const double rest = next_cdf * distfn::poisson_weight_above(wt, static_cast<double>(i), xnonc);
+    if (ends_direction(sum, term, rest)) break;
+  }
   return {sum, complement(sum)};
 }
 
@@ -116,8 +146,8 @@ Cumulative noncentral_cases(double x, double df, double pnonc) {
   if (x <= 0.0) return {0.0, 1.0};
   if (std::isinf(x)) return std::isinf(df) || std::isinf(pnonc) ? Cumulative{kNaN, kNaN} : Cumulative{1.0, 0.0};
   if (std::isinf(df) || std::isinf(pnonc)) return {0.0, 1.0};
-  // Beyond the 64-bit central index the mixture cannot be placed at all.
-  if (pnonc / 2.0 >= central_index_limit) return {kNaN, kNaN};
+  // Beyond this the sum would take too long to reach its tails.
+  if (pnonc / 2.0 > largest_poisson_mean) return {kNaN, kNaN};
   return noncentral_chi_square(x, df, pnonc);
 }
 

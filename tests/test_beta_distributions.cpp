@@ -6,6 +6,7 @@
 #include <boost/math/distributions/non_central_chi_squared.hpp>
 #include <boost/math/distributions/non_central_f.hpp>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <map>
 #include <string>
@@ -231,11 +232,17 @@ TEST(Cumfnc, UnusableArgumentsGiveNotANumberWithoutHanging) {
 
 // ---- accuracy against the reference table -------------------------------
 
-// cumfnc ends each direction of its sum once a term falls below 1e-4 of the
-// sum or the sum below 1e-20, so it is held to what that allows rather than
-// to rounding.
-constexpr double noncentral_tolerance = 1e-3;
+// cumfnc ends each direction of its sum only once a bound on the terms left
+// in it is below 1e-4 of the sum, or keeps the sum below 1e-20.  So cum falls
+// short by at most 2e-4 of itself (or 2e-20), and ccum = 1 - cum errs by as
+// much; beyond that only rounding, at the level of 1 in ccum.
+constexpr double noncentral_tolerance = 1e-4;
 constexpr double noncentral_floor = 1e-20;
+constexpr double rounding_of_one = 1e-15;
+
+double noncentral_allowance(long double cum) {
+  return 2.0 * noncentral_tolerance * static_cast<double>(cum) + 2.0 * noncentral_floor;
+}
 
 Pair evaluate(const std::string &function, const beta_reference::Row &row) {
   using beta_reference::number;
@@ -258,13 +265,14 @@ TEST(BetaDistributionAccuracy, BothTailsAgainstReference) {
     const Pair p = evaluate(function, row);
     const long double cum_ref = reference(row, "cum"), ccum_ref = reference(row, "ccum");
     if (function == "cumfnc") {
-      const double error = static_cast<double>(std::fabs(p.cum - cum_ref));
       if (cum_ref >= noncentral_floor) {
         by_function["cumfnc cum"].add(error_units(p.cum, cum_ref), 0.0);
       }
-      EXPECT_LE(error, std::max(noncentral_tolerance * static_cast<double>(cum_ref), noncentral_floor))
-          << "cumfnc f=" << row.at("p1") << " dfn=" << row.at("p2") << " dfd=" << row.at("p3")
-          << " pnonc=" << row.at("p4");
+      const std::string where = "cumfnc f=" + row.at("p1") + " dfn=" + row.at("p2") + " dfd=" + row.at("p3") +
+                                " pnonc=" + row.at("p4");
+      EXPECT_LE(static_cast<double>(std::fabs(p.cum - cum_ref)), noncentral_allowance(cum_ref)) << where;
+      EXPECT_LE(static_cast<double>(std::fabs(p.ccum - ccum_ref)), noncentral_allowance(cum_ref) + rounding_of_one)
+          << where;
       continue;
     }
     const struct {
@@ -286,6 +294,31 @@ TEST(BetaDistributionAccuracy, BothTailsAgainstReference) {
     }
   }
   print_summary("beta-based distributions", by_function);
+}
+
+// Large noncentralities against mpmath (tools/gen_noncentral_reference.py):
+// the sum must reach the tails of a Poisson distribution that spreads over
+// sqrt(pnonc / 2) terms and not stop near its centre, where each single
+// weight is already below 1e-4 of the sum.
+TEST(BetaDistributionAccuracy, CumfncAtLargeNoncentralities) {
+  using namespace beta_reference;
+  int checked = 0;
+  double worst_share = 0.0;  // the largest error as a share of the sum
+  for (const auto &row : read_csv("noncentral_large.csv")) {
+    if (row.at("function") != "cumfnc") continue;
+    const Pair p = evaluate("cumfnc", row);
+    const long double cum_ref = reference(row, "cum"), ccum_ref = reference(row, "ccum");
+    const std::string where = "cumfnc f=" + row.at("p1") + " dfn=" + row.at("p2") + " dfd=" + row.at("p3") +
+                              " pnonc=" + row.at("p4");
+    const double cum_error = static_cast<double>(std::fabs(p.cum - cum_ref));
+    EXPECT_LE(cum_error, noncentral_allowance(cum_ref)) << where;
+    EXPECT_LE(static_cast<double>(std::fabs(p.ccum - ccum_ref)), noncentral_allowance(cum_ref) + rounding_of_one)
+          << where;
+    worst_share = std::max(worst_share, cum_error / static_cast<double>(cum_ref));
+    ++checked;
+  }
+  EXPECT_GE(checked, 30);
+  std::printf("cumfnc, large noncentralities: max error %g of cum\n", worst_share);
 }
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "distributions/distfn.h"
+#include "tests/beta_reference.hpp"
 
 namespace {
 
@@ -21,12 +22,17 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kHalfUnit = 0x1p-53;
 constexpr double kSmallest = 1e-300;
 constexpr double kTarget = 1e-13;
-// The noncentral sum stops once a term is below 1e-5 of the sum (or the sum
-// below 1e-20).  The Poisson weights beyond fall off over about
-// sqrt(pnonc / 2) terms, so the terms left out add up to that many times
-// 1e-5 of the sum: an absolute error of 1e-5 (1 + sqrt(pnonc / 2)) in cum,
-// and the same in ccum = 1 - cum.
+// Each direction of the noncentral sum ends only once a bound on the terms
+// left in it is below 1e-5 of the sum, or keeps the sum below 1e-20.  So cum
+// falls short by at most 2e-5 of itself (or 2e-20), and ccum = 1 - cum errs
+// by as much; beyond that only rounding, at the level of 1 in ccum.
 constexpr double kNoncentralStop = 1e-5;
+constexpr double kNoncentralFloor = 1e-20;
+constexpr double kRoundingOfOne = 1e-15;
+
+double noncentral_allowance(long double cum) {
+  return 2.0 * kNoncentralStop * static_cast<double>(cum) + 2.0 * kNoncentralFloor;
+}
 
 struct Cumulative {
   double cum = kNaN;
@@ -87,7 +93,7 @@ TEST(GammaDistributions, MatchReferenceTable) {
                                 ", " + std::to_string(row.arg3) + ")";
       if (row.function == "cumchn") {
         const double error = static_cast<double>(std::fabs(check.computed - check.reference));
-        EXPECT_LE(error, kNoncentralStop * (1.0 + std::sqrt(row.arg3 / 2.0))) << where;
+        EXPECT_LE(error, noncentral_allowance(row.cum) + kRoundingOfOne) << where;
         worst["cumchn (absolute)"] = std::max(worst["cumchn (absolute)"], error);
         continue;
       }
@@ -151,19 +157,44 @@ TEST(NoncentralChiSquare, CentralLimit) {
   }
 }
 
-// At most 1001 steps each way, whatever the noncentrality: large ones end
-// promptly with a value in [0, 1]; the 64-bit central index takes pnonc / 2
-// beyond 2^31.  Beyond 2^63 no index exists and the result is NaN, as for
-// NaN arguments.
-TEST(NoncentralChiSquare, LargeNoncentralitiesEnd) {
-  for (double pnonc : {1e6, 0x1p33, 1e15, 1e18}) {
-    const Cumulative c = evaluate("cumchn", pnonc, 4.0, pnonc);
-    EXPECT_GE(c.cum, 0.0) << pnonc;
-    EXPECT_LE(c.cum, 1.0) << pnonc;
-    EXPECT_GT(c.cum, 0.0) << pnonc;
+// Large noncentralities against mpmath (tools/gen_noncentral_reference.py):
+// the sum must reach the tails of a Poisson distribution that spreads over
+// sqrt(pnonc / 2) terms, far beyond 1000 steps, and not stop near its centre
+// where each single weight is already below 1e-5 of the sum.
+TEST(NoncentralChiSquare, LargeNoncentralitiesMatchReference) {
+  const auto rows = beta_reference::read_csv("noncentral_large.csv");
+  int checked = 0;
+  double worst_share = 0.0;  // the largest error as a share of the sum
+  for (const auto &row : rows) {
+    if (row.at("function") != "cumchn") continue;
+    using beta_reference::number;
+    const Cumulative c = evaluate("cumchn", number(row, "p1"), number(row, "p2"), number(row, "p3"));
+    const long double cum = beta_reference::reference(row, "cum");
+    const long double ccum = beta_reference::reference(row, "ccum");
+    const std::string where = "cumchn(" + row.at("p1") + ", " + row.at("p2") + ", " + row.at("p3") + ")";
+    const double cum_error = static_cast<double>(std::fabs(c.cum - cum));
+    EXPECT_LE(cum_error, noncentral_allowance(cum)) << where;
+    EXPECT_LE(static_cast<double>(std::fabs(c.ccum - ccum)), noncentral_allowance(cum) + kRoundingOfOne)
+        << where;
+    worst_share = std::max(worst_share, cum_error / static_cast<double>(cum));
+    ++checked;
   }
-  const Cumulative beyond = evaluate("cumchn", 1e20, 4.0, 0x1p64);
-  EXPECT_TRUE(std::isnan(beyond.cum));
+  EXPECT_GE(checked, 40);
+  std::cout << "cumchn, large noncentralities: max error " << worst_share << " of cum\n";
+}
+
+// Up to a Poisson mean of 2^36 the sum runs to its tails; beyond that it
+// would take too long and the result is NaN, as for NaN arguments.
+TEST(NoncentralChiSquare, LargeNoncentralitiesEnd) {
+  for (double pnonc : {1e6, 0x1p33}) {
+    const Cumulative c = evaluate("cumchn", pnonc, 4.0, pnonc);
+    EXPECT_GT(c.cum, 0.0) << pnonc;
+    EXPECT_LT(c.cum, 1.0) << pnonc;
+  }
+  for (double pnonc : {0x1p38, 1e15, 0x1p64}) {
+    const Cumulative beyond = evaluate("cumchn", pnonc, 4.0, pnonc);
+    EXPECT_TRUE(std::isnan(beyond.cum) && std::isnan(beyond.ccum)) << pnonc;
+  }
   for (const Cumulative &c : {evaluate("cumchn", kNaN, 4.0, 3.0), evaluate("cumchn", 3.0, kNaN, 3.0),
                               evaluate("cumchn", 3.0, 4.0, kNaN)}) {
     EXPECT_TRUE(std::isnan(c.cum));
