@@ -531,6 +531,9 @@ def accuracy_document(info, runs, accuracy, results):
         "three libraries. The front ends stop their search at a relative tolerance of 1e-8 (about 4.5e7 "
         "units), by design.",
         "",
+        "The accuracy each function must reach is enforced by the test suite (`tests/test_*.cpp`, on the same "
+        "tables); this report sets it beside the peers.",
+        "",
         "Regions: for a cumulative function, by its smaller tail: centre (>= 0.05), tail (1e-10 to 0.05), "
         "far_tail (below 1e-10); for a quantile, by p: centre (0.05 <= p <= 0.95) or tail.",
         "",
