@@ -24,15 +24,6 @@ constexpr double negligible_noncentrality = 1e-10;
 // distribution each single weight is small while the mass beyond it is not.
 constexpr double sum_floor = 1e-20;
 constexpr double term_share = 1e-4;
-// cumfnc: most steps in either direction of the Poisson sum.  A sum over
-// Poisson(xnonc) weights needs up to about 12 sqrt(xnonc) steps to meet the
-// bounds of its stop rule, so this admits Poisson means up to about 5e11;
-// beyond it, or for a NaN argument, the result is NaN rather than a
-// truncated sum.
-constexpr std::int64_t poisson_step_limit = 10000000;
-// Beyond this Poisson mean the central index and its neighbours are no
-// longer distinct doubles.
-constexpr double largest_poisson_mean = 9007199254740992.0;  // 2^53
 
 void set_pair(double *cum, double *ccum, double lower, double upper) {
   *cum = lower;
@@ -142,7 +133,7 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
   // P[F' <= f] = sum_i Poisson(i; pnonc/2) I_x(dfn/2 + i, dfd/2), summed from
   // the Poisson term of largest weight outwards in both directions.
   const double xnonc = 0.5 * *pnonc;
-  if (std::isnan(*f) || std::isnan(*dfn) || std::isnan(*dfd) || !(xnonc < largest_poisson_mean)) {
+  if (std::isnan(*f) || std::isnan(*dfn) || std::isnan(*dfd) || !(xnonc <= distfn::largest_poisson_mean)) {
     return set_pair(cum, ccum, not_a_number, not_a_number);
   }
   std::int64_t icent = static_cast<std::int64_t>(xnonc);
@@ -177,8 +168,9 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
     if (lowest_ratio < 0.0) lowest_ratio = lower_beta_ratio(0.5 * *dfn, b, xx, yy);
     return ends_direction(sum, term, lowest_ratio * rest);
   };
-  for (std::int64_t steps = 0; i > 0 && !backward_done(); ++steps) {
-    if (steps == poisson_step_limit) return set_pair(cum, ccum, not_a_number, not_a_number);
+  const double most_steps = distfn::poisson_step_cap(xnonc);
+  for (double steps = 0.0; i > 0 && !backward_done(); ++steps) {
+    if (steps >= most_steps) return set_pair(cum, ccum, not_a_number, not_a_number);
     xmult *= static_cast<double>(i) / xnonc;
     --i;
     adn -= 1.0;
@@ -192,14 +184,15 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
   i = icent + 1;
   xmult = centwt;
   double upterm = ratio_step(aup - 1.0, b, xx, yy);
-  for (std::int64_t steps = 0;; ++steps) {
-    if (steps == poisson_step_limit) return set_pair(cum, ccum, not_a_number, not_a_number);
+  for (double steps = 0.0;; ++steps) {
+    if (steps >= most_steps) return set_pair(cum, ccum, not_a_number, not_a_number);
     xmult *= xnonc / static_cast<double>(i);
     ++i;
     aup += 1.0;
     upterm *= (aup + b - 2.0) * xx / (aup - 1.0);
     betup -= upterm;
     sum += xmult * betup;
+    if (!ends_direction(sum, xmult * betup, 0.0)) continue;
     const double rest =
         std::max(betup, 0.0) * distfn::poisson_weight_above(xmult, static_cast<double>(i - 1), xnonc);
     if (ends_direction(sum, xmult * betup, rest)) break;

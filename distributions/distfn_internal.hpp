@@ -70,9 +70,26 @@ inline constexpr int convergence_step_limit = 1000000;
 
 // ---- Poisson mixtures (noncentral chi-square and F) ---------------------------
 
+#include <algorithm>
+#include <cmath>
 #include <limits>
 
 namespace distfn {
+
+// Steps in one direction of a Poisson(m) mixture: at least 1000, and this
+// many standard deviations sqrt(m).  Wide mixtures meet their stop bounds
+// within about 12 of them (the Poisson tail beyond is below 1e-25 of the
+// whole), narrow ones within far fewer than 1000 steps, so a sum that runs
+// into the cap has met an unusable value and gives NaN.
+inline constexpr double least_poisson_step_cap = 1000.0;
+inline constexpr double poisson_steps_per_deviation = 64.0;
+inline double poisson_step_cap(double m) {
+  return std::max(least_poisson_step_cap, poisson_steps_per_deviation * std::sqrt(m));
+}
+
+// 2^36: beyond this Poisson mean a mixture needs millions of steps per call
+// (tens of milliseconds) and its result is NaN instead.
+inline constexpr double largest_poisson_mean = 68719476736.0;
 
 // Bounds on the Poisson(m) weight beyond a term of weight w at index i, from
 // the ratio of successive weights: w(j+1)/w(j) = m/(j+1).  Above i the ratios

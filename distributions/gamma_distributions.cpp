@@ -25,16 +25,6 @@ constexpr double noncentrality_floor = 1e-10;
 // single weight is small while the mass beyond it is not.
 constexpr double sum_floor = 1e-20;
 constexpr double term_tolerance = 1e-5;
-// Steps in one direction: at least 1000, and this many Poisson standard
-// deviations sqrt(pnonc/2).  Wide mixtures meet the bounds above within about
-// 12 of them (the Poisson tail beyond is below 1e-25 of the whole), narrow
-// ones within far fewer than 1000 steps, so a sum that runs into the cap has
-// met an unusable value and gives NaN.
-constexpr double least_step_cap = 1000.0;
-constexpr double step_cap_per_deviation = 64.0;
-// 2^36: beyond this Poisson mean the sum needs millions of steps per call
-// (tens of milliseconds) and the result is NaN instead.
-constexpr double largest_poisson_mean = 68719476736.0;
 
 struct Cumulative {
   double cum;
@@ -73,8 +63,6 @@ bool ends_direction(double sum, double term, double rest) {
   return (term < share && rest < share) || sum + rest < sum_floor;
 }
 
-double step_cap(double xnonc) { return std::max(least_step_cap, step_cap_per_deviation * std::sqrt(xnonc)); }
-
 // The noncentral chi-square as its Poisson mixture of central chi-squares,
 // summed from the largest Poisson weight outwards:
 // sum_i Poisson(i; pnonc/2) P[chi2(df + 2i) <= x].
@@ -87,7 +75,7 @@ Cumulative noncentral_chi_square(double x, double df, double pnonc) {
   const Cumulative central = chi_square(x, df + 2.0 * static_cast<double>(icent));
   const double pcent = central.cum;
   const double centaj = poisson_term((df + 2.0 * static_cast<double>(icent)) / 2.0, chid2);
-  const double most_steps = step_cap(xnonc);
+  const double most_steps = distfn::poisson_step_cap(xnonc);
 
   // Backward from the centre: P[chi2(df + 2(i-1)) <= x] = P[chi2(df + 2i) <= x] + adj.
   // These factors rise towards P[chi2(df) <= x], which bounds all of them; it
@@ -133,6 +121,7 @@ Cumulative noncentral_chi_square(double x, double df, double pnonc) {
     const double dfd2 = (df + 2.0 * static_cast<double>(i)) / 2.0;
     adj = adj * chid2 / dfd2;
     sumadj += adj;
+    if (!ends_direction(sum, term, 0.0)) continue;
     const double next_cdf = std::max(pcent - sumadj, 0.0);
     const double rest = next_cdf * distfn::poisson_weight_above(wt, static_cast<double>(i), xnonc);
     if (ends_direction(sum, term, rest)) break;
@@ -147,7 +136,7 @@ Cumulative noncentral_cases(double x, double df, double pnonc) {
   if (std::isinf(x)) return std::isinf(df) || std::isinf(pnonc) ? Cumulative{kNaN, kNaN} : Cumulative{1.0, 0.0};
   if (std::isinf(df) || std::isinf(pnonc)) return {0.0, 1.0};
   // Beyond this the sum would take too long to reach its tails.
-  if (pnonc / 2.0 > largest_poisson_mean) return {kNaN, kNaN};
+  if (pnonc / 2.0 > distfn::largest_poisson_mean) return {kNaN, kNaN};
   return noncentral_chi_square(x, df, pnonc);
 }
 
