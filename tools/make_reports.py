@@ -62,7 +62,12 @@ PROFILE_NOTES = {
         "`hist_internal_find` (two loads through the fast index) and 32 in `hist_insert` (storage check, "
         "saturating addition). The conversion alone takes most of the 6 ns budget; what remains after it "
         "is the lookup and the addition, which are already short. Keeping the buckets bit-for-bit rules "
-        "out a cheaper conversion."),
+        "out a cheaper conversion. The branch-free decade step costs this benchmark about 1 ns (measured "
+        "side by side on a quiet machine: 8.9 ns before, 10.5 ns after; plain 36.7 and 40 ns): its values "
+        "all lie in one decade, below the power of ten of their binade, so the branch it replaced was never "
+        "mispredicted there. Values spread over several decades, as measured values are, cross powers of ten "
+        "inside binades and mispredicted it about one time in ten (the conversion benchmark: 6.0 ns before, "
+        "5.2 ns after)."),
     "quantile": (
         "The front ends find a quantile by the bracketing search of the reverse-communication solvers "
         "(start 5, steps of 0.5 growing fivefold, relative tolerance 1e-8), which evaluates the cumulative "
