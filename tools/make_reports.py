@@ -380,7 +380,9 @@ def counter_section(runs, program, counters):
     return table(["benchmark", "CPU time per iteration"] + counters, rows) if rows else ""
 
 
-def distfn_speed_table(accuracy, kind):
+def distfn_speed_table(accuracy, runs, kind):
+    """Median ns per call of each library, their ratios, and the ratio of the
+    mean times that Google Benchmark measured over all points at once."""
     rows = []
     for f in functions_of(accuracy, kind):
         cells = [f"`{f}`"]
@@ -391,10 +393,12 @@ def distfn_speed_table(accuracy, kind):
         for lib in LIBRARIES[1:]:
             r = overall(accuracy, kind, f, lib)
             cells.append(f"{ours['ns_median'] / r['ns_median']:.2f}" if r and ours else "–")
+        ours_mean, boost_mean = runs.get(f"{kind}/{f}/distfn"), runs.get(f"{kind}/{f}/Boost.Math")
+        cells.append(f"{ns(ours_mean) / ns(boost_mean):.2f}" if ours_mean and boost_mean else "–")
         cells.append(str(ours["points"]) if ours else "–")
         rows.append(cells)
-    return table(["function", "distfn ns", "Boost.Math ns", "GSL ns", "distfn / Boost", "distfn / GSL", "points"],
-                 rows)
+    return table(["function", "distfn ns", "Boost.Math ns", "GSL ns", "distfn / Boost", "distfn / GSL",
+                  "distfn / Boost, means", "points"], rows)
 
 
 def region_table(accuracy, kind, stat_columns):
@@ -499,12 +503,12 @@ def performance_document(info, runs, accuracy, histstat, plots):
               "(`cdf` and its complement, `_P` and `_Q`), distfn through one. GSL has no noncentral distributions "
               "and no inverse of the discrete ones, and takes whole counts only.", "",
               "![time per call](perf_distfn.png)", "",
-              "### Cumulative functions", "", distfn_speed_table(accuracy, "cumulative"), "",
+              "### Cumulative functions", "", distfn_speed_table(accuracy, runs, "cumulative"), "",
               "### Quantiles through the front ends (case 2)", "",
               "The front ends solve with a bracketing search to a relative tolerance of 1e-8 and call the "
               "cumulative function at every step; Boost.Math's quantiles use Newton or Halley steps with the "
               "density, GSL's a closed-form start and a few corrections.", "",
-              distfn_speed_table(accuracy, "quantile"), "",
+              distfn_speed_table(accuracy, runs, "quantile"), "",
               "### Time per region (median ns per call)", "",
               region_table(accuracy, "cumulative", ["ns_median"]), "",
               region_table(accuracy, "quantile", ["ns_median"]), "",
