@@ -2,6 +2,8 @@
 // and the error measure that the accuracy tests apply to them.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
@@ -103,5 +105,40 @@ struct Case {
 inline std::ostream &operator<<(std::ostream &out, const Case &c) { return out << c.function << "/" << c.region; }
 
 inline std::string case_name(const Case &c) { return std::string(c.function) + "_" + c.region; }
+
+// Adapters from the library's pointer-passing signatures to Function.
+template <double (*F)(double *)>
+double unary(double x, double = 0.0) {
+  return F(&x);
+}
+
+template <double (*F)(double *, double *)>
+double binary(double x, double y) {
+  return F(&x, &y);
+}
+
+// Measures one region of one function and holds its maximum to the bound.
+inline void expect_within_bound(const Table &table, const std::map<std::string, Function> &functions, const Case &c) {
+  const auto rows = table.find(c.function);
+  ASSERT_NE(rows, table.end()) << "no reference rows";
+  const Summary summary = measure(rows->second, c.region, functions.at(c.function), c.floor);
+  ASSERT_GT(summary.count, 0u) << "no reference rows in this region";
+  std::cout << c << ": " << summary << "\n";
+  EXPECT_LE(summary.max_units, c.bound_units) << summary;
+}
+
+// Every region of the table has a bound among the cases, so no reference
+// row goes unchecked.
+template <size_t N>
+void expect_every_region_bounded(const Table &table, const Case (&cases)[N]) {
+  for (const auto &[function, rows] : table) {
+    for (const Row &row : rows) {
+      const bool covered = std::any_of(std::begin(cases), std::end(cases), [&](const Case &c) {
+        return c.function == function && c.region == row.region;
+      });
+      ASSERT_TRUE(covered) << function << "/" << row.region;
+    }
+  }
+}
 
 }  // namespace special_reference

@@ -21,10 +21,7 @@ namespace {
 using special_reference::Case;
 using special_reference::Function;
 
-template <double (*F)(double *)>
-double unary(double x, double) {
-  return F(&x);
-}
+using special_reference::unary;
 
 double erfc_of(int ind, double x) { return erfc1(&ind, &x); }
 
@@ -92,29 +89,12 @@ const Case kCases[] = {
 
 class ElementaryAccuracy : public ::testing::TestWithParam<Case> {};
 
-TEST_P(ElementaryAccuracy, WithinBound) {
-  const Case &c = GetParam();
-  const auto rows = reference().find(c.function);
-  ASSERT_NE(rows, reference().end()) << "no reference rows";
-  const auto summary = special_reference::measure(rows->second, c.region, functions().at(c.function), c.floor);
-  ASSERT_GT(summary.count, 0u) << "no reference rows in this region";
-  std::cout << c << ": " << summary << "\n";
-  EXPECT_LE(summary.max_units, c.bound_units) << summary;
-}
+TEST_P(ElementaryAccuracy, WithinBound) { special_reference::expect_within_bound(reference(), functions(), GetParam()); }
 
 INSTANTIATE_TEST_SUITE_P(Reference, ElementaryAccuracy, ::testing::ValuesIn(kCases),
                          [](const auto &info) { return special_reference::case_name(info.param); });
 
-TEST(ElementaryReference, EveryRegionHasABound) {
-  for (const auto &[function, rows] : reference()) {
-    for (const auto &row : rows) {
-      const bool covered = std::any_of(std::begin(kCases), std::end(kCases), [&](const Case &c) {
-        return c.function == function && c.region == row.region;
-      });
-      ASSERT_TRUE(covered) << function << "/" << row.region;
-    }
-  }
-}
+TEST(ElementaryReference, EveryRegionHasABound) { special_reference::expect_every_region_bounded(reference(), kCases); }
 
 // The library's twins are the same computation, bit for bit.
 TEST(ElementaryFunctions, TwinsAgreeBitForBit) {
