@@ -7,7 +7,8 @@
 # Usage: bash bench/run_all.sh [build-dir]   (default: build/bench, the bench preset's)
 # Environment: BENCH_MIN_TIME (seconds per benchmark and repetition, default
 # 0.2), BENCH_REPETITIONS (default 3; the documents quote the median),
-# HISTSTAT_BENCH_LINES (lines of the histstat run, default 1,000,000).
+# HISTSTAT_BENCH_LINES (lines of the histstat run, default 1,000,000),
+# BENCH_SETTLE_SECONDS (pause between the build and the first benchmark, default 30).
 set -euo pipefail
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${1:-$source_dir/build/bench}
@@ -17,6 +18,9 @@ repetitions=${BENCH_REPETITIONS:-3}
 
 cmake -S "$source_dir" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release -DVARROW_BUILD_TESTS=OFF -DVARROW_BUILD_BENCH=ON >/dev/null
 cmake --build "$build_dir" -j2
+# Compiling on every core leaves the processor slower for a while (the first
+# benchmark measured about 1.5 times its later time): let it settle first.
+sleep "${BENCH_SETTLE_SECONDS:-30}"
 
 rm -rf "$results"
 mkdir -p "$results"
