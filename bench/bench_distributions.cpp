@@ -50,6 +50,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/reference_csv.hpp"
 #include "distributions/distfn.h"
 
 // Every outermost call of a wrapped cumulative function is counted; calls
@@ -124,24 +125,6 @@ struct Point {
   long double cum, ccum;     // for quantiles: cum is the reference quantile
   double p;                  // quantiles only: the probability asked for
 };
-
-std::vector<std::vector<std::string>> read_csv(const std::string &name) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/" + name);
-  if (!in) {
-    std::fprintf(stderr, "bench_distributions: cannot read %s\n", name.c_str());
-    std::exit(1);
-  }
-  std::vector<std::vector<std::string>> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::vector<std::string> row;
-    for (std::string f; std::getline(fields, f, ',');) row.push_back(f);
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 double num(const std::string &s) { return std::strtod(s.c_str(), nullptr); }
 long double precise(const std::string &s) { return std::strtold(s.c_str(), nullptr); }

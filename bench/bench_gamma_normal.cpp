@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/reference_csv.hpp"
 #include "distributions/distfn.h"
 
 namespace {
@@ -39,20 +40,6 @@ struct NormalPoint {
   double x;
   long double cum, ccum;
 };
-
-std::vector<std::vector<std::string>> read_csv(const std::string &name) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/" + name);
-  std::vector<std::vector<std::string>> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::vector<std::string> row;
-    for (std::string f; std::getline(fields, f, ',');) row.push_back(f);
-    rows.push_back(row);
-  }
-  return rows;
-}
 
 const std::vector<RatioPoint> &ratio_points() {
   static const std::vector<RatioPoint> points = [] {
