@@ -53,7 +53,7 @@ merge_q="SELECT varrow_quantile(varrow_merge(h), 0.99) FROM minutes"
 echo "values: $BENCH_ROWS log-normal (median 0.05); stored histograms: $minutes of 100 values each"
 echo "p99: varrow $(sql -c "$varrow_q"), percentile_cont $(sql -c "$percentile_q"), merged $(sql -c "$merge_q")"
 echo
-echo "| query | workers | rows | best ms | rows/s | reference | speedup over the reference | scaling over 0 workers |"
+echo "| query | workers allowed / planned | rows | best ms | rows/s | reference | speedup over the reference | scaling over 0 workers |"
 echo "|---|---|---|---|---|---|---|---|"
 declare -A ms_of
 for case in "percentile_cont(0.99)|$percentile_q|$BENCH_ROWS|percentile" \
@@ -71,9 +71,9 @@ for case in "percentile_cont(0.99)|$percentile_q|$BENCH_ROWS|percentile" \
     else
       reference_name="varrow_agg of the raw values, $workers workers"; reference_ms=${ms_of[$varrow_q/$workers]}
     fi
-    awk -v name="$name" -v w="${planned:-0}" -v n="$count" -v ms="$ms" -v ref="$reference_name" -v r="$reference_ms" \
+    awk -v name="$name" -v allowed="$workers" -v w="${planned:-0}" -v n="$count" -v ms="$ms" -v ref="$reference_name" -v r="$reference_ms" \
       -v s="${ms_of[$query/0]}" \
-      "BEGIN { printf \"| %s | %s | %d | %.0f | %.3g M | %s | %.1fx | %.2fx |\n\", name, w, n, ms, n / ms / 1000, ref, r / ms, s / ms }"
+      "BEGIN { printf \"| %s | %s / %s | %d | %.0f | %.3g M | %s | %.1fx | %.2fx |\n\", name, allowed, w, n, ms, n / ms / 1000, ref, r / ms, s / ms }"
   done
 done
 '
