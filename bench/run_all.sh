@@ -61,6 +61,12 @@ run_benchmark bench_distributions --accuracy_out="$results/distfn_accuracy.csv"
 echo "== bench_histstat.sh" >&2
 bash "$source_dir/bench/bench_histstat.sh" "$build_dir" >"$results/histstat.txt"
 
+# The PostgreSQL extension, when it was built (PostgreSQL 15 and its server headers found).
+if [ -f "$build_dir/postgres/varrow.so" ]; then
+  echo "== bench_postgres.sh" >&2
+  bash "$source_dir/bench/bench_postgres.sh" "$build_dir" | sed -n '/^|/p' >"$results/postgres.md"
+fi
+
 echo "load_after=$(load)" >>"$results/machine.txt"
 echo "finished=$(date -u '+%Y-%m-%d %H:%M UTC')" >>"$results/machine.txt"
 

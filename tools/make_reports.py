@@ -178,6 +178,20 @@ def read_histstat(results):
     return out
 
 
+POSTGRES_INTRO = (
+    "The extension (`postgres/`) in a throw-away PostgreSQL 15 cluster (`bash bench/bench_postgres.sh`; "
+    "shared_buffers 512MB, work_mem 256MB): log-normal values in a table, best elapsed time of three runs of "
+    "each query after a warm-up, as psql's `\\timing` reports it. percentile_cont is an ordered-set "
+    "aggregate without a combine function, so PostgreSQL runs it without workers whatever the setting; "
+    "each stored histogram of the merge rows holds 100 of the values.")
+
+
+def read_postgres(results):
+    """The Markdown table of bench_postgres.sh, or None when the extension was not built."""
+    path = results / "postgres.md"
+    return path.read_text().rstrip() if path.exists() else None
+
+
 # ---- formatting -------------------------------------------------------------------------
 
 def fmt(x, digits=3):
@@ -474,7 +488,7 @@ def evaluation_table(accuracy):
                  rows)
 
 
-def performance_document(info, runs, accuracy, histstat, plots):
+def performance_document(info, runs, accuracy, histstat, postgres, plots):
     targets = histogram_targets(runs, histstat) + distfn_targets(accuracy)
     met = sum(1 for t in targets if t[-1] == "met")
     parts = [
@@ -511,6 +525,8 @@ def performance_document(info, runs, accuracy, histstat, plots):
         parts += ["![bucket conversion and insertion](perf_histogram.png)", ""]
     parts += [histogram_section(runs), "", "### histstat end to end against base64 -d", "", "```",
               histstat["text"].rstrip(), "```", ""]
+    if postgres:
+        parts += ["### PostgreSQL extension against percentile_cont", "", POSTGRES_INTRO, "", postgres, ""]
     parts += ["## distfn against Boost.Math and GSL", "",
               "Median time of one call over the reference points of each function (the points of "
               "`tests/data/`), every library on the same points in the same run. Boost.Math runs with the policy "
@@ -608,7 +624,8 @@ def main():
     if accuracy:
         speed_plot(accuracy, info, docs / "perf_distfn.png")
         accuracy_plot(accuracy, info, docs / "accuracy_distfn.png")
-    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, plots))
+    postgres = read_postgres(results)
+    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, plots))
     (docs / "ACCURACY.md").write_text(accuracy_document(info, runs, accuracy, results))
 
 

@@ -1,0 +1,53 @@
+-- varrow_agg and varrow_merge without parallel workers.
+
+CREATE TABLE readings (service text, v double precision, n bigint);
+INSERT INTO readings VALUES
+  ('api', 0.012, 1), ('api', 0.015, 3), ('api', 0.0153, 1), ('api', 0.031, 2), ('api', 0.2, 1),
+  ('api', NULL, 5), ('api', 0.5, NULL), ('api', 0.7, 0),
+  ('web', 'NaN', 1), ('web', 'Infinity', 1), ('web', 0, 2), ('web', -1.25, 1), ('web', 1e-200, 1),
+  ('idle', NULL, 1);
+
+-- NULL values (and NULL counts) are skipped; a zero count adds nothing;
+-- NaN and infinity go to the NaN bucket; a group of only NULLs gives NULL.
+SELECT service, varrow_agg(v) AS each_once, varrow_agg(v, n) AS counted,
+       varrow_count(varrow_agg(v)) AS count_once, varrow_count(varrow_agg(v, n)) AS count_counted
+FROM readings GROUP BY service ORDER BY service;
+
+-- No rows at all: NULL.
+SELECT varrow_agg(v) AS agg, varrow_agg(v, n) AS counted, varrow_merge(NULL::varrow) AS merged
+FROM readings WHERE false;
+
+-- A negative count is an error.
+SELECT error_of('SELECT varrow_agg(v, -1) FROM readings') AS error;
+
+-- Merging stored histograms gives what aggregating their values gives.
+CREATE TABLE per_service AS
+  SELECT service, varrow_agg(v, n) AS h FROM readings GROUP BY service;
+INSERT INTO per_service VALUES ('none', NULL), ('empty', 'AAA=');
+SELECT varrow_merge(h) AS merged, varrow_merge(h)::text = varrow_agg_all AS same_as_values
+FROM per_service, (SELECT varrow_agg(v, n)::text AS varrow_agg_all FROM readings) AS direct
+GROUP BY varrow_agg_all;
+
+-- Counts beyond bigint are kept (numeric) and saturate at 2^64 - 1.
+SELECT varrow_count(varrow_agg(1.0, 9223372036854775807)) AS count
+FROM generate_series(1, 2);
+SELECT varrow_count(varrow_merge(h)) AS saturated, varrow_merge(h) AS merged
+FROM (VALUES ('AAEKAAf//////////w=='::varrow), ('AAEKAAAB')) AS t(h);
+
+-- Hash and sorted grouping give the same histograms.
+CREATE TABLE many AS
+  SELECT i % 7 AS g, exp((i % 1000) / 100.0) AS v FROM generate_series(1, 70000) AS i;
+SET enable_hashagg = off;
+CREATE TABLE sorted_groups AS SELECT g, varrow_agg(v)::text AS h FROM many GROUP BY g;
+SET enable_hashagg = on;
+SET enable_sort = off;
+CREATE TABLE hashed_groups AS SELECT g, varrow_agg(v)::text AS h FROM many GROUP BY g;
+RESET enable_sort;
+SELECT count(*) AS groups, count(*) FILTER (WHERE s.h = h.h) AS equal
+FROM sorted_groups s JOIN hashed_groups h USING (g);
+
+-- Aggregates as window functions.
+SELECT g, varrow_count(varrow_agg(v) OVER (ORDER BY g)) AS running
+FROM (SELECT DISTINCT g, g::double precision AS v FROM many) AS d ORDER BY g;
+
+DROP TABLE readings, per_service, many, sorted_groups, hashed_groups;
