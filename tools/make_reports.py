@@ -474,7 +474,7 @@ def evaluation_table(accuracy):
                  rows)
 
 
-def performance_document(info, runs, accuracy, histstat, plots):
+def performance_document(info, runs, accuracy, histstat, plots, python_section):
     targets = histogram_targets(runs, histstat) + distfn_targets(accuracy)
     met = sum(1 for t in targets if t[-1] == "met")
     parts = [
@@ -511,6 +511,8 @@ def performance_document(info, runs, accuracy, histstat, plots):
         parts += ["![bucket conversion and insertion](perf_histogram.png)", ""]
     parts += [histogram_section(runs), "", "### histstat end to end against base64 -d", "", "```",
               histstat["text"].rstrip(), "```", ""]
+    if python_section:
+        parts += ["## Python module (bench_python.py)", "", python_section.rstrip(), ""]
     parts += ["## distfn against Boost.Math and GSL", "",
               "Median time of one call over the reference points of each function (the points of "
               "`tests/data/`), every library on the same points in the same run. Boost.Math runs with the policy "
@@ -608,7 +610,9 @@ def main():
     if accuracy:
         speed_plot(accuracy, info, docs / "perf_distfn.png")
         accuracy_plot(accuracy, info, docs / "accuracy_distfn.png")
-    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, plots))
+    python_path = results / "python.md"
+    python_section = python_path.read_text() if python_path.exists() else ""
+    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, plots, python_section))
     (docs / "ACCURACY.md").write_text(accuracy_document(info, runs, accuracy, results))
 
 
