@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -223,11 +222,12 @@ double single(const PyHistogram &self, BatchFunction function, double in, const 
 // the first byte outside the alphabet and after the padding, which would let
 // trailing garbage pass.
 bool only_base64_text(std::string_view text) {
-  const auto space = [](unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  const auto space = [](char c) { return c == ' ' || (c >= '\t' && c <= '\r'); };
+  const auto letter = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9'); };
   const size_t padding = std::min(text.find('='), text.size());
   return std::all_of(text.begin(), text.begin() + padding,
-                     [&](unsigned char c) { return std::isalnum(c) || c == '+' || c == '/' || space(c); }) &&
-         std::all_of(text.begin() + padding, text.end(), [&](unsigned char c) { return c == '=' || space(c); });
+                     [&](char c) { return letter(c) || c == '+' || c == '/' || space(c); }) &&
+         std::all_of(text.begin() + padding, text.end(), [&](char c) { return c == '=' || space(c); });
 }
 
 HistogramPtr from_base64(py::handle text_in, bool fast) {
@@ -275,13 +275,21 @@ HistogramPtr from_bytes(const py::buffer &data, bool fast) {
 
 // ---- Merging -----------------------------------------------------------------
 
-std::vector<const PyHistogram *> histograms_of(py::handle iterable) {
-  std::vector<const PyHistogram *> result;
+// The histograms of an iterable, with the references that keep them alive
+// (a generator may yield histograms that nothing else holds).
+struct Sources {
+  std::vector<py::object> owners;
+  std::vector<const PyHistogram *> histograms;
+};
+
+Sources histograms_of(py::handle iterable) {
+  Sources sources;
   for (py::handle item : iterable) {
     if (!py::isinstance<PyHistogram>(item)) throw py::type_error("only varrow.Histogram objects can be merged");
-    result.push_back(item.cast<const PyHistogram *>());
+    sources.owners.push_back(py::reinterpret_borrow<py::object>(item));
+    sources.histograms.push_back(item.cast<const PyHistogram *>());
   }
-  return result;
+  return sources;
 }
 
 // Adds every source into target in one k-way merge.
@@ -523,7 +531,7 @@ insertion faster at the cost of up to 128 KiB of index pages.)")
           },
           py::is_operator())
       .def(
-          "merge", [](PyHistogram &self, const py::args &others) { accumulate(self, histograms_of(others)); },
+          "merge", [](PyHistogram &self, const py::args &others) { accumulate(self, histograms_of(others).histograms); },
           "Adds the counts of every histogram given (saturating), in one merge.")
       .def(
           "subtract",
@@ -568,8 +576,9 @@ insertion faster at the cost of up to 128 KiB of index pages.)")
   m.def(
       "merge",
       [](py::handle histograms, bool fast) {
+        const Sources sources = histograms_of(histograms);
         HistogramPtr result = make_histogram(fast);
-        accumulate(*result, histograms_of(histograms));
+        accumulate(*result, sources.histograms);
         return result;
       },
       py::arg("histograms"), py::arg("fast") = false,

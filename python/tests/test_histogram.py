@@ -198,7 +198,7 @@ def test_arithmetic_and_merging(example):
     assert target.count == 12
     target.merge(target)  # merging into itself doubles
     assert target.count == 24
-    merged = varrow.merge(h for h in [example, total])
+    merged = varrow.merge(h.copy() for h in [example, total])  # held by nothing but the merge
     assert merged.count == 18 and not merged.fast and varrow.merge([], fast=True).fast
     with pytest.raises(TypeError):
         varrow.merge([example, 3])
