@@ -200,6 +200,16 @@ def test_arithmetic_and_merging(example):
     assert target.count == 24
     merged = varrow.merge(h.copy() for h in [example, total])  # held by nothing but the merge
     assert merged.count == 18 and not merged.fast and varrow.merge([], fast=True).fast
+    many = [varrow.Histogram.from_base64(EXAMPLE) for _ in range(40)]
+    for i, h in enumerate(many):
+        h.insert(float(i + 1), i)
+    pairwise = varrow.Histogram()
+    for h in many:
+        pairwise += h
+    assert varrow.merge(many) == pairwise
+    doubled = pairwise.copy()
+    doubled.merge(*many, doubled)  # several merges at once, the target among the sources
+    assert doubled == pairwise + pairwise + pairwise
     with pytest.raises(TypeError):
         varrow.merge([example, 3])
     with pytest.raises(TypeError):
