@@ -176,17 +176,17 @@ uint64_t insert_many(PyHistogram &self, py::handle values_in, py::handle counts_
       throw py::value_error("counts must have the shape of values, or broadcast to it");
     }
   }
-  histogram *h = self.h.get();
+  // The histogram is looked up under the lock: a merge may replace it.
   return with_elements<double, double, float, int64_t, int32_t, uint64_t, uint32_t>(values, [&](auto v) {
     if (counts.is_none()) {
       py::gil_scoped_release release;
       std::lock_guard lock(self.mutex);
-      return insert_loop(h, v, UnitCount{}, n);
+      return insert_loop(self.h.get(), v, UnitCount{}, n);
     }
     return with_elements<uint64_t, uint64_t, int64_t>(counts, [&](auto c) {
       py::gil_scoped_release release;
       std::lock_guard lock(self.mutex);
-      return insert_loop(h, v, c, n);
+      return insert_loop(self.h.get(), v, c, n);
     });
   });
 }
@@ -310,15 +310,16 @@ bool accumulate_batches(histogram *h, const std::vector<const histogram *> &sour
 // Adds every source into target, all or nothing: several batches go into a
 // copy, which replaces the target once all have merged.
 void accumulate(PyHistogram &target, const std::vector<const PyHistogram *> &sources) {
-  std::vector<const histogram *> raw;
-  raw.reserve(sources.size());
-  for (const PyHistogram *s : sources) raw.push_back(s->h.get());
   std::vector<const PyHistogram *> involved(sources);
   involved.push_back(&target);
+  std::vector<const histogram *> raw;
+  raw.reserve(sources.size());
   bool merged;
   {
     py::gil_scoped_release release;
     Locks locks(std::move(involved));
+    // Looked up under the locks: another merge may replace a histogram.
+    for (const PyHistogram *s : sources) raw.push_back(s->h.get());
     if (raw.size() <= merge_batch) {
       merged = accumulate_batches(target.h.get(), raw);
     } else {

@@ -224,17 +224,24 @@ def test_repr_shows_count_and_percentiles(example):
     assert ("fast=True" in text) == example.fast
 
 
-def test_threads_inserting_into_one_histogram_lose_nothing():
+def test_threads_sharing_one_histogram_lose_nothing():
     h = varrow.Histogram(fast=True)
     data = np.random.default_rng(1).lognormal(size=200_000)
+    sources = [varrow.Histogram.from_base64(EXAMPLE) for _ in range(40)]
+
+    def merge_often():
+        for _ in range(50):
+            h.merge(*sources)  # several merges at once replace the histogram
+
     threads = [threading.Thread(target=h.insert_many, args=(data,)) for _ in range(4)]
+    threads += [threading.Thread(target=merge_often), threading.Thread(target=varrow.merge, args=([h] * 100,))]
     for t in threads:
         t.start()
     for _ in range(100):
         h.quantile(0.5)
     for t in threads:
         t.join()
-    assert h.count == 800_000
+    assert h.count == 800_000 + 50 * 40 * 6
 
 
 def test_plot_draws_buckets_and_percentiles(example):
