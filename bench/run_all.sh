@@ -67,6 +67,13 @@ if [ -f "$build_dir/postgres/varrow.so" ]; then
   bash "$source_dir/bench/bench_postgres.sh" "$build_dir" | sed -n '/^|/p' >"$results/postgres.md"
 fi
 
+# The Python module's figures, when the build has it (run by its own interpreter).
+if [ -d "$build_dir/python/varrow" ]; then
+  echo "== bench_python.py" >&2
+  python=$(grep -m1 '^Python3_EXECUTABLE:' "$build_dir/CMakeCache.txt" | cut -d= -f2-)
+  "$python" "$source_dir/bench/bench_python.py" "$build_dir" >"$results/python.md"
+fi
+
 echo "load_after=$(load)" >>"$results/machine.txt"
 echo "finished=$(date -u '+%Y-%m-%d %H:%M UTC')" >>"$results/machine.txt"
 

@@ -488,7 +488,7 @@ def evaluation_table(accuracy):
                  rows)
 
 
-def performance_document(info, runs, accuracy, histstat, postgres, plots):
+def performance_document(info, runs, accuracy, histstat, postgres, python_section, plots):
     targets = histogram_targets(runs, histstat) + distfn_targets(accuracy)
     met = sum(1 for t in targets if t[-1] == "met")
     parts = [
@@ -527,6 +527,8 @@ def performance_document(info, runs, accuracy, histstat, postgres, plots):
               histstat["text"].rstrip(), "```", ""]
     if postgres:
         parts += ["### PostgreSQL extension against percentile_cont", "", POSTGRES_INTRO, "", postgres, ""]
+    if python_section:
+        parts += ["## Python module (bench_python.py)", "", python_section.rstrip(), ""]
     parts += ["## distfn against Boost.Math and GSL", "",
               "Median time of one call over the reference points of each function (the points of "
               "`tests/data/`), every library on the same points in the same run. Boost.Math runs with the policy "
@@ -625,7 +627,9 @@ def main():
         speed_plot(accuracy, info, docs / "perf_distfn.png")
         accuracy_plot(accuracy, info, docs / "accuracy_distfn.png")
     postgres = read_postgres(results)
-    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, plots))
+    python_path = results / "python.md"
+    python_section = python_path.read_text() if python_path.exists() else ""
+    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, python_section, plots))
     (docs / "ACCURACY.md").write_text(accuracy_document(info, runs, accuracy, results))
 
 
