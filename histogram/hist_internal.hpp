@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <bit>
 #include <cstdint>
 
 #include "varrow.h"
@@ -93,6 +95,15 @@ inline int hist_bucket_compare(hist_bucket a, hist_bucket b) {
 // The bucket's lower edge (toward minus infinity); NaN when invalid, 0 for val 0.
 double hist_bucket_left(hist_bucket b);
 
+// The entry of b when h is fast and its index knows b, else null.
+inline hist_bucket_entry *hist_fast_indexed(const histogram *h, hist_bucket b) {
+  if (!h->fast) return nullptr;
+  const uint16_t *page = hist_fast_of(h)->fast_index[static_cast<uint8_t>(b.exp)];
+  if (!page) return nullptr;
+  const uint16_t slot = page[static_cast<uint8_t>(b.val)];
+  return slot ? h->entries + (slot - 1) : nullptr;
+}
+
 // Looks b up: 1 with *pos its position, or 0 with *pos the insertion position.
 int hist_internal_find(const histogram *h, hist_bucket b, int *pos);
 
@@ -104,10 +115,64 @@ void hist_fast_rebuild(histogram *h, int start, int clear);
 histogram *hist_create(int capacity, bool fast, const hist_allocator *allocator);
 
 // The straightforward conversion through log10, with values that log10 rounds
-// up to the next power of ten put back into their own decade.  The fast
-// conversion defers to it next to powers of ten; tests and benchmarks use it
-// as the reference.
+// up to the next power of ten put back into their own decade.  The table
+// below is made from it; tests and benchmarks use it as the reference.
 hist_bucket double_to_hist_bucket_by_log10(double d);
+// The conversion of scaled integers by repeated division by ten; the
+// reference for tests and benchmarks.
+hist_bucket int_scale_to_hist_bucket_by_division(int64_t value, int scale);
+
+// ---- The tabulated conversion of doubles ----
+//
+// A cell is 1/128 of a binade (the top 7 mantissa bits), at most 0.79% of
+// its magnitudes, while a bucket spans at least 1/99 (1.01%) of its value:
+// so at most one bucket step falls into a cell.  Cells cover the binades
+// 2^-426 (below 1e-128) to 2^425 (holding 1e128); every magnitude below them
+// is zero, every one above them (infinities and NaN included) NaN.
+inline constexpr int hist_mantissa_bits = 52;
+inline constexpr int hist_sign_shift = 63;
+inline constexpr uint64_t hist_sign_bit = uint64_t{1} << hist_sign_shift;
+inline constexpr int hist_cell_bits = 7;
+inline constexpr int hist_cell_shift = hist_mantissa_bits - hist_cell_bits;
+inline constexpr int hist_cells_per_binade = 1 << hist_cell_bits;
+inline constexpr int hist_exponent_bias = 1023;
+inline constexpr int hist_first_binade = -426;
+inline constexpr int hist_binade_count = 2 * 426;
+inline constexpr int hist_cell_count = hist_binade_count * hist_cells_per_binade;
+inline constexpr uint64_t hist_first_cell_bits = static_cast<uint64_t>(hist_exponent_bias + hist_first_binade)
+                                                 << hist_mantissa_bits;
+
+// buckets[s][n]: s 0 below the step, 1 from it on; n 0 positive, 1 negative
+// (magnitudes convert alike on both sides of zero, except into the NaN bucket).
+struct alignas(16) hist_bucket_cell {
+  uint64_t step;  // magnitude bits of the first double above the step; UINT64_MAX when none
+  hist_bucket buckets[2][2];
+};
+
+extern hist_bucket_cell hist_bucket_cells[hist_cell_count];
+// Per binade: its cells not filled, being filled, or ready to read.
+inline constexpr uint8_t hist_binade_empty = 0;
+inline constexpr uint8_t hist_binade_filling = 1;
+inline constexpr uint8_t hist_binade_ready = 2;
+extern std::atomic<uint8_t> hist_binade_state[hist_binade_count];
+
+// The conversion of a double whose binade is not ready: fills the binade
+// (unless another thread is at it) and answers from the reference.
+hist_bucket hist_bucket_of_unready_binade(double d);
+
+// double_to_hist_bucket in a shift, two loads and a comparison; inline so
+// that the insertion paths pay no call.
+inline hist_bucket hist_double_to_bucket(double d) {
+  const uint64_t bits = std::bit_cast<uint64_t>(d);
+  const uint64_t magnitude = bits & ~hist_sign_bit;
+  const uint64_t cell = (magnitude - hist_first_cell_bits) >> hist_cell_shift;
+  if (cell >= static_cast<uint64_t>(hist_cell_count)) [[unlikely]]
+    return magnitude < hist_first_cell_bits ? hist_zero_bucket : hist_nan_bucket;
+  if (hist_binade_state[cell / hist_cells_per_binade].load(std::memory_order_acquire) != hist_binade_ready) [[unlikely]]
+    return hist_bucket_of_unready_binade(d);
+  const hist_bucket_cell &c = hist_bucket_cells[cell];
+  return c.buckets[magnitude >= c.step][bits >> hist_sign_shift];
+}
 
 // ---- Counts, moments and quantiles ----
 

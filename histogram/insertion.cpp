@@ -39,6 +39,13 @@ bool open_gap(histogram *h, int p) {
   return true;
 }
 
+// Adds n to the entry's count, saturating: the amount added.
+uint64_t add_to_entry(hist_bucket_entry *e, uint64_t n) {
+  const uint64_t added = addable(e->count, n);
+  e->count += added;
+  return added;
+}
+
 uint64_t insert_new_entry(histogram *h, int p, hist_bucket hb, uint64_t count) {
   if (!open_gap(h, p)) return 0;
   h->entries[p].bucket = hb;
@@ -48,6 +55,13 @@ uint64_t insert_new_entry(histogram *h, int p, hist_bucket hb, uint64_t count) {
   return count;
 }
 
+// The common case of a fast histogram, a bucket already indexed, without
+// the calls of the general path.
+inline uint64_t insert_bucket(histogram *h, hist_bucket hb, uint64_t count) {
+  if (hist_bucket_entry *e = hist_fast_indexed(h, hb)) return add_to_entry(e, count);
+  return hist_insert_raw(h, hb, count);
+}
+
 }  // namespace
 
 extern "C" {
@@ -55,11 +69,7 @@ extern "C" {
 uint64_t hist_insert_raw(histogram *h, hist_bucket hb, uint64_t count) {
   ensure_storage(h);
   int p;
-  if (hist_internal_find(h, hb, &p)) {
-    const uint64_t added = addable(h->entries[p].count, count);
-    h->entries[p].count += added;
-    return added;
-  }
+  if (hist_internal_find(h, hb, &p)) return add_to_entry(h->entries + p, count);
   return insert_new_entry(h, p, hb, count);
 }
 
@@ -73,11 +83,11 @@ uint64_t hist_insert_raw_end(histogram *h, hist_bucket hb, uint64_t count) {
 }
 
 uint64_t hist_insert(histogram *h, double value, uint64_t count) {
-  return hist_insert_raw(h, double_to_hist_bucket(value), count);
+  return insert_bucket(h, hist_double_to_bucket(value), count);
 }
 
 uint64_t hist_insert_intscale(histogram *h, int64_t value, int scale, uint64_t count) {
-  return hist_insert_raw(h, int_scale_to_hist_bucket(value, scale), count);
+  return insert_bucket(h, int_scale_to_hist_bucket(value, scale), count);
 }
 
 uint64_t hist_remove_raw(histogram *h, hist_bucket hb, uint64_t count) {
