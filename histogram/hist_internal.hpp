@@ -233,10 +233,56 @@ uint64_t hist_binomial_inverse(uint64_t n, double p, double u, LowerTail lower_t
 double hist_adhoc_placement(int mode, const hist_adhoc_bin *bins, uint64_t nbins, uint64_t index,
                             double *prev_width);
 
-// ---- Serialized form and merging (serialize.cpp, merge.cpp) ----
+// ---- Coordinated-omission correction (insertion.cpp, recorder.cpp) ----
 
 // a + b, or 2^64 - 1 when the sum does not fit: counts saturate.
 inline uint64_t hist_saturating_add(uint64_t a, uint64_t b) {
   uint64_t sum;
   return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
+}
+
+// a x b, or 2^64 - 1 when the product does not fit.
+inline uint64_t hist_saturating_multiply(uint64_t a, uint64_t b) {
+  uint64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
+}
+
+// More missing values than this (value / interval beyond 2^53) cannot be
+// told apart in double precision: such a correction is not made.
+inline constexpr double hist_max_corrected_steps = 9007199254740992.0;
+
+// Records count samples of value and, as HdrHistogram corrects for
+// coordinated omission, of value - k x interval for k = 1, 2, ... while that
+// stays at or above interval.  Those values fall in runs of equal buckets
+// (the bucket is monotone in k); each run is found by galloping and added at
+// once, so the work grows with the buckets crossed, not with k.  add(b, n)
+// adds n samples to bucket b and returns the amount added; the result is the
+// sum of these, saturated.
+template <class Add>
+uint64_t hist_record_corrected(double value, double interval, uint64_t count, Add add) {
+  uint64_t total = add(hist_double_to_bucket(value), count);
+  if (!(interval > 0) || !(value >= interval + interval) || !(value / interval < hist_max_corrected_steps))
+    return total;
+  const auto missing = [&](uint64_t k) { return value - static_cast<double>(k) * interval; };
+  const auto bucket_at = [&](uint64_t k) { return hist_double_to_bucket(missing(k)); };
+  // The last k, from floor(value / interval) - 1 settled against rounding.
+  uint64_t last = static_cast<uint64_t>(value / interval) - 1;
+  while (missing(last + 1) >= interval) ++last;
+  while (last > 0 && missing(last) < interval) --last;
+  for (uint64_t k = 1; k <= last;) {
+    const hist_bucket b = bucket_at(k);
+    uint64_t in = k, out = k + 1;  // bucket_at(in) is b; out is past the run or past last
+    for (uint64_t step = 1; out <= last && hist_bucket_identical(bucket_at(out), b); step *= 2) {
+      in = out;
+      out = in + step;
+    }
+    if (out > last + 1) out = last + 1;
+    while (out - in > 1) {
+      const uint64_t middle = in + (out - in) / 2;
+      (hist_bucket_identical(bucket_at(middle), b) ? in : out) = middle;
+    }
+    total = hist_saturating_add(total, add(b, hist_saturating_multiply(in - k + 1, count)));
+    k = in + 1;
+  }
+  return total;
 }

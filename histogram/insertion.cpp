@@ -90,6 +90,11 @@ uint64_t hist_insert_intscale(histogram *h, int64_t value, int scale, uint64_t c
   return insert_bucket(h, int_scale_to_hist_bucket(value, scale), count);
 }
 
+uint64_t hist_insert_corrected(histogram *h, double value, double expected_interval, uint64_t count) {
+  return hist_record_corrected(value, expected_interval, count,
+                               [h](hist_bucket b, uint64_t n) { return insert_bucket(h, b, n); });
+}
+
 uint64_t hist_remove_raw(histogram *h, hist_bucket hb, uint64_t count) {
   int p;
   if (!hist_internal_find(h, hb, &p)) return 0;
