@@ -34,8 +34,8 @@ extern "C" const double power_of_ten[256] = {
 
 namespace {
 
-constexpr int min_exponent = -128;
-constexpr int max_exponent = 127;
+constexpr int min_exponent = hist_min_exponent;
+constexpr int max_exponent = hist_max_exponent;
 // The smallest magnitude that no valid bucket holds.
 constexpr double overflow_magnitude = 1e128;
 // Added before flooring the digits so that a double stored just below a
@@ -223,7 +223,7 @@ uint64_t leading_two_digits(uint64_t n, int k) {
 
 }  // namespace
 
-extern "C" hist_bucket int_scale_to_hist_bucket(int64_t value, int scale) {
+hist_bucket hist_int_scale_by_digits(int64_t value, int scale) {
   if (value == 0) return hist_zero_bucket;
   // The most negative value has no positive twin; INT64_MAX shares its two leading digits.
   const uint64_t n = value == INT64_MIN ? INT64_MAX : (value < 0 ? -value : value);
@@ -233,6 +233,17 @@ extern "C" hist_bucket int_scale_to_hist_bucket(int64_t value, int scale) {
   if (exponent < min_exponent) return hist_zero_bucket;
   if (exponent > max_exponent) return hist_nan_bucket;
   return make_bucket(value < 0 ? -digits : digits, static_cast<int>(exponent));
+}
+
+extern "C" hist_bucket int_scale_to_hist_bucket(int64_t value, int scale) {
+  hist_bucket b;
+  if (hist_int_scale_to_bucket_ready(value, scale, &b)) return b;
+  if (value > -hist_int_via_double_limit && value < hist_int_via_double_limit) {
+    // Fill the binade (unless another thread is at it), then read the table.
+    hist_bucket_of_unready_binade(static_cast<double>(value));
+    if (hist_int_scale_to_bucket_ready(value, scale, &b)) return b;
+  }
+  return hist_int_scale_by_digits(value, scale);
 }
 
 extern "C" double hist_bucket_to_double(hist_bucket hb) {

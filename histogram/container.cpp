@@ -112,8 +112,8 @@ int hist_bucket_idx_bucket(const histogram *h, int idx, hist_bucket *bucket, uin
 int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
   *pos = 0;
   if (h->used == 0) return 0;
-  if (const hist_bucket_entry *e = hist_fast_indexed(h, b)) {
-    *pos = static_cast<int>(e - h->entries);
+  if (const int slot = hist_fast_slot(h, b)) {
+    *pos = slot - 1;
     return 1;
   }
   // Branch-free lower bound: the position of the first entry not before b.

@@ -95,13 +95,11 @@ inline int hist_bucket_compare(hist_bucket a, hist_bucket b) {
 // The bucket's lower edge (toward minus infinity); NaN when invalid, 0 for val 0.
 double hist_bucket_left(hist_bucket b);
 
-// The entry of b when h is fast and its index knows b, else null.
-inline hist_bucket_entry *hist_fast_indexed(const histogram *h, hist_bucket b) {
-  if (!h->fast) return nullptr;
+// b's position plus 1 when h is fast and its index knows b, else 0.
+inline int hist_fast_slot(const histogram *h, hist_bucket b) {
+  if (!h->fast) return 0;
   const uint16_t *page = hist_fast_of(h)->fast_index[static_cast<uint8_t>(b.exp)];
-  if (!page) return nullptr;
-  const uint16_t slot = page[static_cast<uint8_t>(b.val)];
-  return slot ? h->entries + (slot - 1) : nullptr;
+  return page ? page[static_cast<uint8_t>(b.val)] : 0;
 }
 
 // Looks b up: 1 with *pos its position, or 0 with *pos the insertion position.
@@ -160,18 +158,57 @@ extern std::atomic<uint8_t> hist_binade_state[hist_binade_count];
 // (unless another thread is at it) and answers from the reference.
 hist_bucket hist_bucket_of_unready_binade(double d);
 
-// double_to_hist_bucket in a shift, two loads and a comparison; inline so
-// that the insertion paths pay no call.
-inline hist_bucket hist_double_to_bucket(double d) {
+// double_to_hist_bucket in a shift, two loads and a comparison, inline so
+// that the insertion paths pay no call: false (and *b unset) while d's
+// binade is not ready, for the caller to take the slow path out of line.
+inline bool hist_double_to_bucket_ready(double d, hist_bucket *b) {
   const uint64_t bits = std::bit_cast<uint64_t>(d);
   const uint64_t magnitude = bits & ~hist_sign_bit;
   const uint64_t cell = (magnitude - hist_first_cell_bits) >> hist_cell_shift;
-  if (cell >= static_cast<uint64_t>(hist_cell_count)) [[unlikely]]
-    return magnitude < hist_first_cell_bits ? hist_zero_bucket : hist_nan_bucket;
+  if (cell >= static_cast<uint64_t>(hist_cell_count)) [[unlikely]] {
+    *b = magnitude < hist_first_cell_bits ? hist_zero_bucket : hist_nan_bucket;
+    return true;
+  }
   if (hist_binade_state[cell / hist_cells_per_binade].load(std::memory_order_acquire) != hist_binade_ready) [[unlikely]]
-    return hist_bucket_of_unready_binade(d);
+    return false;
   const hist_bucket_cell &c = hist_bucket_cells[cell];
-  return c.buckets[magnitude >= c.step][bits >> hist_sign_shift];
+  *b = c.buckets[magnitude >= c.step][bits >> hist_sign_shift];
+  return true;
+}
+
+inline hist_bucket hist_double_to_bucket(double d) {
+  hist_bucket b;
+  return hist_double_to_bucket_ready(d, &b) ? b : hist_bucket_of_unready_binade(d);
+}
+
+// Below this magnitude, n converts as the double n does (with n's exponent):
+// n / 10^k has a fractional part of at least 10^-9 unless it is whole, far
+// more than the rounding and the nudge of the double conversion can move.
+inline constexpr int64_t hist_int_via_double_limit = int64_t{1} << 32;
+inline constexpr int hist_min_exponent = -128;
+inline constexpr int hist_max_exponent = 127;
+
+// int_scale_to_hist_bucket for larger magnitudes: the two leading digits in
+// integer arithmetic.
+hist_bucket hist_int_scale_by_digits(int64_t value, int scale);
+
+// int_scale_to_hist_bucket through the table for magnitudes below the limit
+// above; false (and *b unset) for the others and while the binade is not
+// ready, as for doubles.
+inline bool hist_int_scale_to_bucket_ready(int64_t value, int scale, hist_bucket *b) {
+  if (value <= -hist_int_via_double_limit || value >= hist_int_via_double_limit) [[unlikely]]
+    return false;
+  if (!hist_double_to_bucket_ready(static_cast<double>(value), b)) [[unlikely]]
+    return false;
+  if (b->val == 0) return true;
+  const int64_t exponent = static_cast<int64_t>(b->exp) + scale;
+  if (exponent < hist_min_exponent)
+    *b = hist_zero_bucket;
+  else if (exponent > hist_max_exponent)
+    *b = hist_nan_bucket;
+  else
+    b->exp = static_cast<int8_t>(exponent);
+  return true;
 }
 
 // ---- Counts, moments and quantiles ----

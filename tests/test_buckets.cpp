@@ -185,6 +185,7 @@ TEST(IntScaleToBucket, MatchesDivisionAtEveryPowerOfTenAndAtRandom) {
     const uint64_t r = rng();
     values.push_back(static_cast<int64_t>(r >> (r & 63)));  // magnitudes of every length
   }
+  for (int64_t v = 1; v <= 1'000'000; ++v) values.push_back(v);
   for (int scale : scales)
     for (int64_t v : values) {
       const hist_bucket fast = int_scale_to_hist_bucket(v, scale);
