@@ -335,18 +335,30 @@ def histogram_plot(runs, info, path):
     present = [(n, label) for n, label in names if n in runs]
     if not present:
         return False
-    fig, ax = plt.subplots(figsize=(9, 4.2))
-    ax.barh([label for _, label in present], [ns(runs[n]) for n, _ in present], color=COLOURS["distfn"])
-    ax.axvline(INSERT_PLAIN_LIMIT_NS, color="grey", ls="--", lw=1, label="10 ns (plain insert target)")
-    ax.axvline(INSERT_FAST_LIMIT_NS, color="grey", ls=":", lw=1, label="6 ns (fast insert target)")
-    ax.set_xlabel("CPU ns per call (median of repetitions)")
+    lines = [(INSERT_PLAIN_LIMIT_NS, "--", "10 ns (plain insert target)"),
+             (INSERT_FAST_LIMIT_NS, ":", "6 ns (fast insert target)")]
+    bar_plot([label for _, label in present], [ns(runs[n]) for n, _ in present], lines, 4.2, False,
+             "CPU ns per call (median of repetitions)", f"Bucket conversion and insertion\n{figure_caption(info)}",
+             path)
+    return True
+
+
+def bar_plot(labels, values, lines, height, log, xlabel, title, path):
+    """Horizontal bars, the first label on top, with vertical reference lines (value, style, label)."""
+    fig, ax = plt.subplots(figsize=(9, height))
+    ax.barh(labels, values, color=COLOURS["distfn"])
+    for value, style, label in lines:
+        ax.axvline(value, color="grey", ls=style, lw=1, label=label)
+    if log:
+        ax.set_xscale("log")
+        ax.set_xlim(min(values) / 2, max(values) * 2)
+    ax.set_xlabel(xlabel)
     ax.invert_yaxis()
     ax.legend(fontsize=8)
-    ax.set_title(f"Bucket conversion and insertion\n{figure_caption(info)}", fontsize=10)
+    ax.set_title(title, fontsize=10)
     fig.tight_layout()
     fig.savefig(path, dpi=90)
     plt.close(fig)
-    return True
 
 
 # ---- against HdrHistogram_c (bench_peer_hdr) --------------------------------------------------
@@ -415,18 +427,9 @@ def peer_plot(runs, info, path):
     rows = [(label, float(ratio.rstrip("x"))) for label, _, _, ratio in peer_rows(runs)]
     if not rows:
         return False
-    fig, ax = plt.subplots(figsize=(9, 5))
-    ax.barh([label for label, _ in rows], [r for _, r in rows], color=COLOURS["distfn"])
-    ax.axvline(1.0, color="grey", ls="--", lw=1, label="as the peer")
-    ax.set_xscale("log")
-    ax.set_xlim(min(r for _, r in rows) / 2, max(r for _, r in rows) * 2)
-    ax.set_xlabel("varrow / HdrHistogram_c (time or size; below 1 is better)")
-    ax.invert_yaxis()
-    ax.legend(fontsize=8)
-    ax.set_title(f"Against HdrHistogram_c, same values, same run\n{figure_caption(info)}", fontsize=10)
-    fig.tight_layout()
-    fig.savefig(path, dpi=90)
-    plt.close(fig)
+    bar_plot([label for label, _ in rows], [r for _, r in rows], [(1.0, "--", "as the peer")], 5, True,
+             "varrow / HdrHistogram_c (time or size; below 1 is better)",
+             f"Against HdrHistogram_c, same values, same run\n{figure_caption(info)}", path)
     return True
 
 
