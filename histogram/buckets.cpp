@@ -102,7 +102,6 @@ hist_bucket double_to_hist_bucket_by_log10(double d) {
 // binade at a time, the first time a value of that binade is converted.
 
 alignas(64) hist_bucket_cell hist_bucket_cells[hist_cell_count];
-std::atomic<uint8_t> hist_binade_state[hist_binade_count];
 
 namespace {
 
@@ -131,9 +130,13 @@ void fill_binade(int binade) {
       cell.buckets[1][negative] = double_to_hist_bucket_by_log10(std::bit_cast<double>(last | sign));
     }
     const hist_bucket below = cell.buckets[0][0];
-    cell.step = hist_bucket_identical(below, cell.buckets[1][0]) ? UINT64_MAX : step_within(first, last, below);
+    const uint64_t step = hist_bucket_identical(below, cell.buckets[1][0]) ? UINT64_MAX : step_within(first, last, below);
+    std::atomic_ref<uint64_t>(cell.step).store(step, std::memory_order_release);
   }
 }
+
+// Set by the one thread that fills the binade's cells.
+std::atomic<bool> binade_claimed[hist_binade_count];
 
 }  // namespace
 
@@ -142,11 +145,7 @@ void fill_binade(int binade) {
 hist_bucket hist_bucket_of_unready_binade(double d) {
   const uint64_t magnitude = std::bit_cast<uint64_t>(d) & ~hist_sign_bit;
   const int binade = static_cast<int>((magnitude - hist_first_cell_bits) >> hist_mantissa_bits);
-  uint8_t expected = hist_binade_empty;
-  if (hist_binade_state[binade].compare_exchange_strong(expected, hist_binade_filling, std::memory_order_acq_rel)) {
-    fill_binade(binade);
-    hist_binade_state[binade].store(hist_binade_ready, std::memory_order_release);
-  }
+  if (!binade_claimed[binade].exchange(true, std::memory_order_relaxed)) fill_binade(binade);
   return double_to_hist_bucket_by_log10(d);
 }
 

@@ -142,25 +142,23 @@ inline constexpr uint64_t hist_first_cell_bits = static_cast<uint64_t>(hist_expo
 
 // buckets[s][n]: s 0 below the step, 1 from it on; n 0 positive, 1 negative
 // (magnitudes convert alike on both sides of zero, except into the NaN bucket).
+// A cell's step is published last (release), so a reader that sees it
+// non-zero also sees the buckets; 0 is no magnitude of the table.
+inline constexpr uint64_t hist_cell_unfilled = 0;
+
 struct alignas(16) hist_bucket_cell {
   uint64_t step;  // magnitude bits of the first double above the step; UINT64_MAX when none
   hist_bucket buckets[2][2];
 };
 
 extern hist_bucket_cell hist_bucket_cells[hist_cell_count];
-// Per binade: its cells not filled, being filled, or ready to read.
-inline constexpr uint8_t hist_binade_empty = 0;
-inline constexpr uint8_t hist_binade_filling = 1;
-inline constexpr uint8_t hist_binade_ready = 2;
-extern std::atomic<uint8_t> hist_binade_state[hist_binade_count];
-
-// The conversion of a double whose binade is not ready: fills the binade
+// The conversion of a double whose cell is not filled: fills its binade
 // (unless another thread is at it) and answers from the reference.
 hist_bucket hist_bucket_of_unready_binade(double d);
 
 // double_to_hist_bucket in a shift, two loads and a comparison, inline so
 // that the insertion paths pay no call: false (and *b unset) while d's
-// binade is not ready, for the caller to take the slow path out of line.
+// cell is not filled, for the caller to take the slow path out of line.
 inline bool hist_double_to_bucket_ready(double d, hist_bucket *b) {
   const uint64_t bits = std::bit_cast<uint64_t>(d);
   const uint64_t magnitude = bits & ~hist_sign_bit;
@@ -169,10 +167,11 @@ inline bool hist_double_to_bucket_ready(double d, hist_bucket *b) {
     *b = magnitude < hist_first_cell_bits ? hist_zero_bucket : hist_nan_bucket;
     return true;
   }
-  if (hist_binade_state[cell / hist_cells_per_binade].load(std::memory_order_acquire) != hist_binade_ready) [[unlikely]]
+  hist_bucket_cell &c = hist_bucket_cells[cell];
+  const uint64_t step = std::atomic_ref<uint64_t>(c.step).load(std::memory_order_acquire);
+  if (step == hist_cell_unfilled) [[unlikely]]
     return false;
-  const hist_bucket_cell &c = hist_bucket_cells[cell];
-  *b = c.buckets[magnitude >= c.step][bits >> hist_sign_shift];
+  *b = c.buckets[magnitude >= step][bits >> hist_sign_shift];
   return true;
 }
 
@@ -193,8 +192,8 @@ inline constexpr int hist_max_exponent = 127;
 hist_bucket hist_int_scale_by_digits(int64_t value, int scale);
 
 // int_scale_to_hist_bucket through the table for magnitudes below the limit
-// above; false (and *b unset) for the others and while the binade is not
-// ready, as for doubles.
+// above; false (and *b unset) for the others and while the cell is not
+// filled, as for doubles.
 inline bool hist_int_scale_to_bucket_ready(int64_t value, int scale, hist_bucket *b) {
   if (value <= -hist_int_via_double_limit || value >= hist_int_via_double_limit) [[unlikely]]
     return false;
