@@ -140,12 +140,12 @@ inline constexpr int hist_cell_count = hist_binade_count * hist_cells_per_binade
 inline constexpr uint64_t hist_first_cell_bits = static_cast<uint64_t>(hist_exponent_bias + hist_first_binade)
                                                  << hist_mantissa_bits;
 
-// buckets[s][n]: s 0 below the step, 1 from it on; n 0 positive, 1 negative
-// (magnitudes convert alike on both sides of zero, except into the NaN bucket).
 // A cell's step is published last (release), so a reader that sees it
 // non-zero also sees the buckets; 0 is no magnitude of the table.
 inline constexpr uint64_t hist_cell_unfilled = 0;
 
+// buckets[s][n]: s 0 below the step, 1 from it on; n 0 positive, 1 negative
+// (magnitudes convert alike on both sides of zero, except into the NaN bucket).
 struct alignas(16) hist_bucket_cell {
   uint64_t step;  // magnitude bits of the first double above the step; UINT64_MAX when none
   hist_bucket buckets[2][2];
@@ -156,7 +156,7 @@ extern hist_bucket_cell hist_bucket_cells[hist_cell_count];
 // (unless another thread is at it) and answers from the reference.
 hist_bucket hist_bucket_of_unready_binade(double d);
 
-// double_to_hist_bucket in a shift, two loads and a comparison, inline so
+// double_to_hist_bucket in a shift, a cell's two loads and a comparison, inline so
 // that the insertion paths pay no call: false (and *b unset) while d's
 // cell is not filled, for the caller to take the slow path out of line.
 inline bool hist_double_to_bucket_ready(double d, hist_bucket *b) {
