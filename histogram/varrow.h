@@ -136,7 +136,8 @@ hist_recorder *hist_recorder_alloc(void);
 /* Releases r (NULL does nothing); no thread may use it any more. */
 void hist_recorder_free(hist_recorder *r);
 /* As hist_insert, hist_insert_intscale and hist_insert_corrected: the amount
- * added (0 when the thread's shard could not be allocated). */
+ * added (0 when the thread's shard could not be allocated).  r must not be
+ * NULL. */
 uint64_t hist_recorder_insert(hist_recorder *r, double value, uint64_t count);
 uint64_t hist_recorder_insert_intscale(hist_recorder *r, int64_t value, int scale, uint64_t count);
 uint64_t hist_recorder_insert_corrected(hist_recorder *r, double value, double expected_interval, uint64_t count);
