@@ -57,6 +57,11 @@ run_benchmark bench_beta
 run_benchmark bench_gamma_normal
 run_benchmark bench_front_ends
 run_benchmark bench_distributions --accuracy_out="$results/distfn_accuracy.csv"
+if [ -x "$build_dir/bench/bench_peer_hdr" ]; then
+  run_benchmark bench_peer_hdr
+else
+  echo "== bench_peer_hdr skipped: HdrHistogram_c source not configured (HDR_HISTOGRAM_SOURCE)" >&2
+fi
 
 echo "== bench_histstat.sh" >&2
 bash "$source_dir/bench/bench_histstat.sh" "$build_dir" >"$results/histstat.txt"

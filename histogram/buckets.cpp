@@ -34,8 +34,8 @@ extern "C" const double power_of_ten[256] = {
 
 namespace {
 
-constexpr int min_exponent = -128;
-constexpr int max_exponent = 127;
+constexpr int min_exponent = hist_min_exponent;
+constexpr int max_exponent = hist_max_exponent;
 // The smallest magnitude that no valid bucket holds.
 constexpr double overflow_magnitude = 1e128;
 // Added before flooring the digits so that a double stored just below a
@@ -53,8 +53,7 @@ hist_bucket make_bucket(int val, int exp) {
   return hist_bucket{static_cast<int8_t>(val), static_cast<int8_t>(exp)};
 }
 
-// Steps shared by both conversions of a double once its decade e is known:
-// take two digits, handle the decade rollover, and map what cannot be a
+// Once the decade e of a double is known: take two digits, handle the decade rollover, and map what cannot be a
 // valid digit pair.
 hist_bucket bucket_from_decade(double magnitude, int sign, int e) {
   // The operand is non-negative and small, so truncation is floor (and avoids a libm call).
@@ -77,33 +76,6 @@ hist_bucket bucket_from_decade(double magnitude, int sign, int e) {
   return hist_nan_bucket;
 }
 
-// Decade of the binary exponent: floor(log10(2^e2)) for e2 in the range of
-// magnitudes that valid buckets hold (2^-426 < 1e-128, 1e128 < 2^426).
-constexpr int binary_exponent_bias = 430;
-constexpr int binary_exponent_span = 2 * binary_exponent_bias + 1;
-
-constexpr int floor_log10_of_power_of_two(int e2) {
-  // 78913 / 2^18 = log10(2) to within 4e-8, exact for |e2| <= 430.
-  constexpr int log10_2_numerator = 78913;
-  constexpr int log10_2_shift = 18;
-  return (e2 * log10_2_numerator) >> log10_2_shift;
-}
-
-constexpr auto decade_of_binary_exponent = [] {
-  std::array<int8_t, binary_exponent_span> table{};
-  for (int i = 0; i < binary_exponent_span; ++i) {
-    const int d = floor_log10_of_power_of_two(i - binary_exponent_bias);
-    table[i] = static_cast<int8_t>(d < min_exponent ? min_exponent : (d > max_exponent ? max_exponent : d));
-  }
-  return table;
-}();
-
-// Within this relative distance below a power of ten, log10 may round up to
-// that power; there the log10 path decides, so both paths agree everywhere.
-constexpr double log10_rounding_window = 1.0 - 1e-13;
-
-double power_above(int e) { return e == max_exponent ? overflow_magnitude : power_of(e + 1); }
-
 }  // namespace
 
 hist_bucket double_to_hist_bucket_by_log10(double d) {
@@ -121,26 +93,65 @@ hist_bucket double_to_hist_bucket_by_log10(double d) {
   return bucket_from_decade(a, sign, static_cast<int>(log));
 }
 
-extern "C" hist_bucket double_to_hist_bucket(double d) {
-  const uint64_t bits = std::bit_cast<uint64_t>(d);
-  constexpr int mantissa_bits = 52;
-  constexpr int exponent_mask = 0x7ff;
-  constexpr int exponent_bias = 1023;
-  const int biased = static_cast<int>(bits >> mantissa_bits) & exponent_mask;
-  if (biased == exponent_mask) return hist_nan_bucket;
-  const double a = std::fabs(d);
-  if (a < power_of(min_exponent)) return a == 0.0 ? hist_zero_bucket : double_to_hist_bucket_by_log10(d);
-  if (a >= overflow_magnitude) return hist_nan_bucket;
-  int e = decade_of_binary_exponent[biased - exponent_bias + binary_exponent_bias];
-  // Up one decade when a reaches the next power of ten, without a branch:
-  // for measured values this comparison goes either way at random.  The top
-  // decade never moves, as a < 1e128 here.
-  e += a >= power_above(e);
-  if (a >= power_above(e) * log10_rounding_window) return double_to_hist_bucket_by_log10(d);
-  return bucket_from_decade(a, d > 0 ? 1 : -1, e);
+// ---- The tabulated conversion ----
+//
+// The bucket is a monotone step function of the magnitude, so each cell of
+// the table (a binade cut by its top mantissa bits) holds the buckets on
+// either side of the one step that may fall into it and the magnitude bits
+// where that step is.  Cells are found from the reference conversion, one
+// binade at a time, the first time a value of that binade is converted.
+
+alignas(64) hist_bucket_cell hist_bucket_cells[hist_cell_count];
+
+namespace {
+
+// The step within the cell from first to last (magnitude bits, inclusive):
+// the bits of the smallest magnitude that converts like last, by bisection.
+// Within a cell the reference takes at most two buckets (a cell is at most
+// 1/128 of its binade wide, a bucket at least 1/99 of its value).
+uint64_t step_within(uint64_t first, uint64_t last, hist_bucket below) {
+  while (last - first > 1) {
+    const uint64_t middle = first + (last - first) / 2;
+    const hist_bucket b = double_to_hist_bucket_by_log10(std::bit_cast<double>(middle));
+    (hist_bucket_identical(b, below) ? first : last) = middle;
+  }
+  return last;
 }
 
-extern "C" hist_bucket int_scale_to_hist_bucket(int64_t value, int scale) {
+void fill_binade(int binade) {
+  constexpr uint64_t cell_width = uint64_t{1} << hist_cell_shift;
+  for (int k = 0; k < hist_cells_per_binade; ++k) {
+    const uint64_t first = hist_first_cell_bits + (static_cast<uint64_t>(binade * hist_cells_per_binade + k) << hist_cell_shift);
+    const uint64_t last = first + cell_width - 1;
+    hist_bucket_cell &cell = hist_bucket_cells[binade * hist_cells_per_binade + k];
+    for (int negative = 0; negative < 2; ++negative) {
+      const uint64_t sign = static_cast<uint64_t>(negative) << hist_sign_shift;
+      cell.buckets[0][negative] = double_to_hist_bucket_by_log10(std::bit_cast<double>(first | sign));
+      cell.buckets[1][negative] = double_to_hist_bucket_by_log10(std::bit_cast<double>(last | sign));
+    }
+    const hist_bucket below = cell.buckets[0][0];
+    const uint64_t step = hist_bucket_identical(below, cell.buckets[1][0]) ? UINT64_MAX : step_within(first, last, below);
+    std::atomic_ref<uint64_t>(cell.step).store(step, std::memory_order_release);
+  }
+}
+
+// Set by the one thread that fills the binade's cells.
+std::atomic<bool> binade_claimed[hist_binade_count];
+
+}  // namespace
+
+// The first conversion in a binade fills its cells; a thread that finds
+// another one filling them answers from the reference instead of waiting.
+hist_bucket hist_bucket_of_unready_binade(double d) {
+  const uint64_t magnitude = std::bit_cast<uint64_t>(d) & ~hist_sign_bit;
+  const int binade = static_cast<int>((magnitude - hist_first_cell_bits) >> hist_mantissa_bits);
+  if (!binade_claimed[binade].exchange(true, std::memory_order_relaxed)) fill_binade(binade);
+  return double_to_hist_bucket_by_log10(d);
+}
+
+extern "C" hist_bucket double_to_hist_bucket(double d) { return hist_double_to_bucket(d); }
+
+hist_bucket int_scale_to_hist_bucket_by_division(int64_t value, int scale) {
   if (value == 0) return hist_zero_bucket;
   int sign = 1;
   int64_t n = value;
@@ -176,6 +187,62 @@ extern "C" hist_bucket int_scale_to_hist_bucket(int64_t value, int scale) {
   if (exponent < min_exponent) return hist_zero_bucket;
   if (exponent > max_exponent) return hist_nan_bucket;
   return make_bucket(static_cast<int>(digits) * sign, exponent);
+}
+
+namespace {
+
+constexpr int max_decimal_exponent = 18;  // 10^18 < 2^63 < 10^19
+
+constexpr auto powers_of_ten_u64 = [] {
+  std::array<uint64_t, max_decimal_exponent + 1> p{};
+  uint64_t power = 1;
+  for (uint64_t &entry : p) entry = power, power *= 10;
+  return p;
+}();
+
+// floor(log10(n)) for n >= 1: log10(2) ~ 1233 / 2^12 applied to the bit
+// length gives it exactly or one too large; the power table settles it.
+int floor_log10(uint64_t n) {
+  constexpr int log10_2_numerator = 1233;
+  constexpr int log10_2_shift = 12;
+  const int bit_length = 64 - std::countl_zero(n);
+  const int guess = (bit_length * log10_2_numerator) >> log10_2_shift;
+  return guess - (n < powers_of_ten_u64[guess]);
+}
+
+// floor(n / 10^k) for a quotient of two digits, from a double estimate that
+// is off by at most one, corrected in integers (a division costs more).
+uint64_t leading_two_digits(uint64_t n, int k) {
+  const uint64_t divisor = powers_of_ten_u64[k];
+  uint64_t q = static_cast<uint64_t>(static_cast<double>(n) / static_cast<double>(divisor));
+  q -= q * divisor > n;
+  q += (q + 1) * divisor <= n;
+  return q;
+}
+
+}  // namespace
+
+hist_bucket hist_int_scale_by_digits(int64_t value, int scale) {
+  if (value == 0) return hist_zero_bucket;
+  // The most negative value has no positive twin; INT64_MAX shares its two leading digits.
+  const uint64_t n = value == INT64_MIN ? INT64_MAX : (value < 0 ? -value : value);
+  const int k = floor_log10(n);
+  const int digits = k == 0 ? static_cast<int>(n) * digits_per_decade : static_cast<int>(leading_two_digits(n, k - 1));
+  const int64_t exponent = static_cast<int64_t>(scale) + k;
+  if (exponent < min_exponent) return hist_zero_bucket;
+  if (exponent > max_exponent) return hist_nan_bucket;
+  return make_bucket(value < 0 ? -digits : digits, static_cast<int>(exponent));
+}
+
+extern "C" hist_bucket int_scale_to_hist_bucket(int64_t value, int scale) {
+  hist_bucket b;
+  if (hist_int_scale_to_bucket_ready(value, scale, &b)) return b;
+  if (value > -hist_int_via_double_limit && value < hist_int_via_double_limit) {
+    // Fill the binade (unless another thread is at it), then read the table.
+    hist_bucket_of_unready_binade(static_cast<double>(value));
+    if (hist_int_scale_to_bucket_ready(value, scale, &b)) return b;
+  }
+  return hist_int_scale_by_digits(value, scale);
 }
 
 extern "C" double hist_bucket_to_double(hist_bucket hb) {

@@ -112,15 +112,9 @@ int hist_bucket_idx_bucket(const histogram *h, int idx, hist_bucket *bucket, uin
 int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
   *pos = 0;
   if (h->used == 0) return 0;
-  if (h->fast) {
-    const uint16_t *page = hist_fast_of(h)->fast_index[static_cast<uint8_t>(b.exp)];
-    if (page) {
-      const uint16_t slot = page[static_cast<uint8_t>(b.val)];
-      if (slot) {
-        *pos = slot - 1;
-        return 1;
-      }
-    }
+  if (const int slot = hist_fast_slot(h, b)) {
+    *pos = slot - 1;
+    return 1;
   }
   // Branch-free lower bound: the position of the first entry not before b.
   // Random lookups would mispredict a branching search at every step.

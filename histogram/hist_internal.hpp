@@ -3,6 +3,8 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <bit>
 #include <cstdint>
 
 #include "varrow.h"
@@ -93,6 +95,13 @@ inline int hist_bucket_compare(hist_bucket a, hist_bucket b) {
 // The bucket's lower edge (toward minus infinity); NaN when invalid, 0 for val 0.
 double hist_bucket_left(hist_bucket b);
 
+// b's position plus 1 when h is fast and its index knows b, else 0.
+inline int hist_fast_slot(const histogram *h, hist_bucket b) {
+  if (!h->fast) return 0;
+  const uint16_t *page = hist_fast_of(h)->fast_index[static_cast<uint8_t>(b.exp)];
+  return page ? page[static_cast<uint8_t>(b.val)] : 0;
+}
+
 // Looks b up: 1 with *pos its position, or 0 with *pos the insertion position.
 int hist_internal_find(const histogram *h, hist_bucket b, int *pos);
 
@@ -104,10 +113,102 @@ void hist_fast_rebuild(histogram *h, int start, int clear);
 histogram *hist_create(int capacity, bool fast, const hist_allocator *allocator);
 
 // The straightforward conversion through log10, with values that log10 rounds
-// up to the next power of ten put back into their own decade.  The fast
-// conversion defers to it next to powers of ten; tests and benchmarks use it
-// as the reference.
+// up to the next power of ten put back into their own decade.  The table
+// below is made from it; tests and benchmarks use it as the reference.
 hist_bucket double_to_hist_bucket_by_log10(double d);
+// The conversion of scaled integers by repeated division by ten; the
+// reference for tests and benchmarks.
+hist_bucket int_scale_to_hist_bucket_by_division(int64_t value, int scale);
+
+// ---- The tabulated conversion of doubles ----
+//
+// A cell is 1/128 of a binade (the top 7 mantissa bits), at most 0.79% of
+// its magnitudes, while a bucket spans at least 1/99 (1.01%) of its value:
+// so at most one bucket step falls into a cell.  Cells cover the binades
+// 2^-426 (below 1e-128) to 2^425 (holding 1e128); every magnitude below them
+// is zero, every one above them (infinities and NaN included) NaN.
+inline constexpr int hist_mantissa_bits = 52;
+inline constexpr int hist_sign_shift = 63;
+inline constexpr uint64_t hist_sign_bit = uint64_t{1} << hist_sign_shift;
+inline constexpr int hist_cell_bits = 7;
+inline constexpr int hist_cell_shift = hist_mantissa_bits - hist_cell_bits;
+inline constexpr int hist_cells_per_binade = 1 << hist_cell_bits;
+inline constexpr int hist_exponent_bias = 1023;
+inline constexpr int hist_first_binade = -426;
+inline constexpr int hist_binade_count = 2 * 426;
+inline constexpr int hist_cell_count = hist_binade_count * hist_cells_per_binade;
+inline constexpr uint64_t hist_first_cell_bits = static_cast<uint64_t>(hist_exponent_bias + hist_first_binade)
+                                                 << hist_mantissa_bits;
+
+// A cell's step is published last (release), so a reader that sees it
+// non-zero also sees the buckets; 0 is no magnitude of the table.
+inline constexpr uint64_t hist_cell_unfilled = 0;
+
+// buckets[s][n]: s 0 below the step, 1 from it on; n 0 positive, 1 negative
+// (magnitudes convert alike on both sides of zero, except into the NaN bucket).
+struct alignas(16) hist_bucket_cell {
+  uint64_t step;  // magnitude bits of the first double above the step; UINT64_MAX when none
+  hist_bucket buckets[2][2];
+};
+
+extern hist_bucket_cell hist_bucket_cells[hist_cell_count];
+// The conversion of a double whose cell is not filled: fills its binade
+// (unless another thread is at it) and answers from the reference.
+hist_bucket hist_bucket_of_unready_binade(double d);
+
+// double_to_hist_bucket in a shift, a cell's two loads and a comparison, inline so
+// that the insertion paths pay no call: false (and *b unset) while d's
+// cell is not filled, for the caller to take the slow path out of line.
+inline bool hist_double_to_bucket_ready(double d, hist_bucket *b) {
+  const uint64_t bits = std::bit_cast<uint64_t>(d);
+  const uint64_t magnitude = bits & ~hist_sign_bit;
+  const uint64_t cell = (magnitude - hist_first_cell_bits) >> hist_cell_shift;
+  if (cell >= static_cast<uint64_t>(hist_cell_count)) [[unlikely]] {
+    *b = magnitude < hist_first_cell_bits ? hist_zero_bucket : hist_nan_bucket;
+    return true;
+  }
+  hist_bucket_cell &c = hist_bucket_cells[cell];
+  const uint64_t step = std::atomic_ref<uint64_t>(c.step).load(std::memory_order_acquire);
+  if (step == hist_cell_unfilled) [[unlikely]]
+    return false;
+  *b = c.buckets[magnitude >= step][bits >> hist_sign_shift];
+  return true;
+}
+
+inline hist_bucket hist_double_to_bucket(double d) {
+  hist_bucket b;
+  return hist_double_to_bucket_ready(d, &b) ? b : hist_bucket_of_unready_binade(d);
+}
+
+// Below this magnitude, n converts as the double n does (with n's exponent):
+// n / 10^k has a fractional part of at least 10^-9 unless it is whole, far
+// more than the rounding and the nudge of the double conversion can move.
+inline constexpr int64_t hist_int_via_double_limit = int64_t{1} << 32;
+inline constexpr int hist_min_exponent = -128;
+inline constexpr int hist_max_exponent = 127;
+
+// int_scale_to_hist_bucket for larger magnitudes: the two leading digits in
+// integer arithmetic.
+hist_bucket hist_int_scale_by_digits(int64_t value, int scale);
+
+// int_scale_to_hist_bucket through the table for magnitudes below the limit
+// above; false (and *b unset) for the others and while the cell is not
+// filled, as for doubles.
+inline bool hist_int_scale_to_bucket_ready(int64_t value, int scale, hist_bucket *b) {
+  if (value <= -hist_int_via_double_limit || value >= hist_int_via_double_limit) [[unlikely]]
+    return false;
+  if (!hist_double_to_bucket_ready(static_cast<double>(value), b)) [[unlikely]]
+    return false;
+  if (b->val == 0) return true;
+  const int64_t exponent = static_cast<int64_t>(b->exp) + scale;
+  if (exponent < hist_min_exponent)
+    *b = hist_zero_bucket;
+  else if (exponent > hist_max_exponent)
+    *b = hist_nan_bucket;
+  else
+    b->exp = static_cast<int8_t>(exponent);
+  return true;
+}
 
 // ---- Counts, moments and quantiles ----
 
@@ -168,10 +269,56 @@ uint64_t hist_binomial_inverse(uint64_t n, double p, double u, LowerTail lower_t
 double hist_adhoc_placement(int mode, const hist_adhoc_bin *bins, uint64_t nbins, uint64_t index,
                             double *prev_width);
 
-// ---- Serialized form and merging (serialize.cpp, merge.cpp) ----
+// ---- Coordinated-omission correction (insertion.cpp, recorder.cpp) ----
 
 // a + b, or 2^64 - 1 when the sum does not fit: counts saturate.
 inline uint64_t hist_saturating_add(uint64_t a, uint64_t b) {
   uint64_t sum;
   return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
+}
+
+// a x b, or 2^64 - 1 when the product does not fit.
+inline uint64_t hist_saturating_multiply(uint64_t a, uint64_t b) {
+  uint64_t product;
+  return __builtin_mul_overflow(a, b, &product) ? UINT64_MAX : product;
+}
+
+// More missing values than this (value / interval beyond 2^53) cannot be
+// told apart in double precision: such a correction is not made.
+inline constexpr double hist_max_corrected_steps = 9007199254740992.0;
+
+// Records count samples of value and, as HdrHistogram corrects for
+// coordinated omission, of value - k x interval for k = 1, 2, ... while that
+// stays at or above interval.  Those values fall in runs of equal buckets
+// (the bucket is monotone in k); each run is found by galloping and added at
+// once, so the work grows with the buckets crossed, not with k.  add(b, n)
+// adds n samples to bucket b and returns the amount added; the result is the
+// sum of these, saturated.
+template <class Add>
+uint64_t hist_record_corrected(double value, double interval, uint64_t count, Add add) {
+  uint64_t total = add(hist_double_to_bucket(value), count);
+  if (!(interval > 0) || !(value >= interval + interval) || !(value / interval < hist_max_corrected_steps))
+    return total;
+  const auto missing = [&](uint64_t k) { return value - static_cast<double>(k) * interval; };
+  const auto bucket_at = [&](uint64_t k) { return hist_double_to_bucket(missing(k)); };
+  // The last k, from floor(value / interval) - 1 settled against rounding.
+  uint64_t last = static_cast<uint64_t>(value / interval) - 1;
+  while (missing(last + 1) >= interval) ++last;
+  while (last > 0 && missing(last) < interval) --last;
+  for (uint64_t k = 1; k <= last;) {
+    const hist_bucket b = bucket_at(k);
+    uint64_t in = k, out = k + 1;  // bucket_at(in) is b; out is past the run or past last
+    for (uint64_t step = 1; out <= last && hist_bucket_identical(bucket_at(out), b); step *= 2) {
+      in = out;
+      out = in + step;
+    }
+    if (out > last + 1) out = last + 1;
+    while (out - in > 1) {
+      const uint64_t middle = in + (out - in) / 2;
+      (hist_bucket_identical(bucket_at(middle), b) ? in : out) = middle;
+    }
+    total = hist_saturating_add(total, add(b, hist_saturating_multiply(in - k + 1, count)));
+    k = in + 1;
+  }
+  return total;
 }

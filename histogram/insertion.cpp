@@ -39,6 +39,13 @@ bool open_gap(histogram *h, int p) {
   return true;
 }
 
+// Adds n to the entry's count, saturating: the amount added.
+uint64_t add_to_entry(hist_bucket_entry *e, uint64_t n) {
+  const uint64_t added = addable(e->count, n);
+  e->count += added;
+  return added;
+}
+
 uint64_t insert_new_entry(histogram *h, int p, hist_bucket hb, uint64_t count) {
   if (!open_gap(h, p)) return 0;
   h->entries[p].bucket = hb;
@@ -48,6 +55,26 @@ uint64_t insert_new_entry(histogram *h, int p, hist_bucket hb, uint64_t count) {
   return count;
 }
 
+// The paths that search or convert through a call stay out of line, so
+// that the inline fast paths save no registers.
+[[gnu::noinline]] uint64_t insert_searching(histogram *h, hist_bucket hb, uint64_t count) {
+  return hist_insert_raw(h, hb, count);
+}
+
+// The common case of a fast histogram, a bucket already indexed, without
+// the calls of the general path.
+inline uint64_t insert_bucket(histogram *h, hist_bucket hb, uint64_t count) {
+  if (const int slot = hist_fast_slot(h, hb)) return add_to_entry(h->entries + (slot - 1), count);
+  return insert_searching(h, hb, count);
+}
+
+[[gnu::noinline]] uint64_t insert_value_slowly(histogram *h, double value, uint64_t count) {
+  return insert_bucket(h, double_to_hist_bucket(value), count);
+}
+[[gnu::noinline]] uint64_t insert_intscale_slowly(histogram *h, int64_t value, int scale, uint64_t count) {
+  return insert_bucket(h, int_scale_to_hist_bucket(value, scale), count);
+}
+
 }  // namespace
 
 extern "C" {
@@ -55,11 +82,7 @@ extern "C" {
 uint64_t hist_insert_raw(histogram *h, hist_bucket hb, uint64_t count) {
   ensure_storage(h);
   int p;
-  if (hist_internal_find(h, hb, &p)) {
-    const uint64_t added = addable(h->entries[p].count, count);
-    h->entries[p].count += added;
-    return added;
-  }
+  if (hist_internal_find(h, hb, &p)) return add_to_entry(h->entries + p, count);
   return insert_new_entry(h, p, hb, count);
 }
 
@@ -73,11 +96,22 @@ uint64_t hist_insert_raw_end(histogram *h, hist_bucket hb, uint64_t count) {
 }
 
 uint64_t hist_insert(histogram *h, double value, uint64_t count) {
-  return hist_insert_raw(h, double_to_hist_bucket(value), count);
+  hist_bucket hb;
+  if (!hist_double_to_bucket_ready(value, &hb)) [[unlikely]]
+    return insert_value_slowly(h, value, count);
+  return insert_bucket(h, hb, count);
 }
 
 uint64_t hist_insert_intscale(histogram *h, int64_t value, int scale, uint64_t count) {
-  return hist_insert_raw(h, int_scale_to_hist_bucket(value, scale), count);
+  hist_bucket hb;
+  if (!hist_int_scale_to_bucket_ready(value, scale, &hb)) [[unlikely]]
+    return insert_intscale_slowly(h, value, scale, count);
+  return insert_bucket(h, hb, count);
+}
+
+uint64_t hist_insert_corrected(histogram *h, double value, double expected_interval, uint64_t count) {
+  return hist_record_corrected(value, expected_interval, count,
+                               [h](hist_bucket b, uint64_t n) { return insert_bucket(h, b, n); });
 }
 
 uint64_t hist_remove_raw(histogram *h, hist_bucket hb, uint64_t count) {

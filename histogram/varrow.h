@@ -111,12 +111,40 @@ uint64_t hist_insert_raw(histogram *h, hist_bucket hb, uint64_t count);
 uint64_t hist_insert_raw_end(histogram *h, hist_bucket hb, uint64_t count);
 uint64_t hist_insert(histogram *h, double value, uint64_t count);
 uint64_t hist_insert_intscale(histogram *h, int64_t value, int scale, uint64_t count);
+/* Records value and, correcting for coordinated omission as HdrHistogram
+ * does, also value - k x expected_interval for k = 1, 2, ... while that stays
+ * at or above expected_interval, each count times: the total amount added.
+ * No correction is made for an interval that is not positive, or so small
+ * that value holds it 2^53 times or more. */
+uint64_t hist_insert_corrected(histogram *h, double value, double expected_interval, uint64_t count);
 uint64_t hist_remove_raw(histogram *h, hist_bucket hb, uint64_t count);
 uint64_t hist_remove(histogram *h, double value, uint64_t count);
 /* Drops the entries whose count is 0; NULL does nothing. */
 void hist_remove_zeroes(histogram *h);
 /* Total of all counts, saturated at 2^64 - 1; 0 for NULL. */
 uint64_t hist_sample_count(const histogram *h);
+
+/* ---- Thread-safe recorder ------------------------------------------------ */
+
+/* Any number of threads insert concurrently without contending (each thread
+ * counts into a shard of its own, which stays when the thread exits) while
+ * one thread at a time takes snapshots.  Every sample lands in exactly one
+ * snapshot taken with reset. */
+typedef struct hist_recorder hist_recorder;
+/* A new, empty recorder, or NULL when memory is missing. */
+hist_recorder *hist_recorder_alloc(void);
+/* Releases r (NULL does nothing); no thread may use it any more. */
+void hist_recorder_free(hist_recorder *r);
+/* As hist_insert, hist_insert_intscale and hist_insert_corrected: the amount
+ * added (0 when the thread's shard could not be allocated).  r must not be
+ * NULL. */
+uint64_t hist_recorder_insert(hist_recorder *r, double value, uint64_t count);
+uint64_t hist_recorder_insert_intscale(hist_recorder *r, int64_t value, int scale, uint64_t count);
+uint64_t hist_recorder_insert_corrected(hist_recorder *r, double value, double expected_interval, uint64_t count);
+/* Adds everything recorded since the last reset into out (a plain or fast
+ * histogram); with reset set, starts a new interval.  0, or -1 on failure
+ * (out unchanged): r or out NULL, or memory missing. */
+int hist_recorder_snapshot(hist_recorder *r, histogram *out, int reset);
 
 /* ---- Serialized form ---------------------------------------------------- */
 

@@ -113,6 +113,9 @@ class Histogram {
   uint64_t insert_intscale(int64_t value, int scale, uint64_t count = 1) noexcept {
     return hist_insert_intscale(h_, value, scale, count);
   }
+  uint64_t insert_corrected(double value, double expected_interval, uint64_t count = 1) noexcept {
+    return hist_insert_corrected(h_, value, expected_interval, count);
+  }
   uint64_t remove(double value, uint64_t count = 1) noexcept { return hist_remove(h_, value, count); }
   uint64_t remove(Bucket bucket, uint64_t count = 1) noexcept { return hist_remove_raw(h_, bucket.raw, count); }
   void remove_zeroes() noexcept { hist_remove_zeroes(h_); }
@@ -228,6 +231,53 @@ class Histogram {
   }
 
   histogram *h_;
+};
+
+// A thread-safe recorder: any number of threads insert concurrently, one
+// thread at a time takes snapshots.  Move-only; owns its hist_recorder.
+class Recorder {
+ public:
+  Recorder() : r_(hist_recorder_alloc()) {
+    if (!r_) throw std::bad_alloc();
+  }
+  Recorder(const Recorder &) = delete;
+  Recorder &operator=(const Recorder &) = delete;
+  Recorder(Recorder &&other) noexcept : r_(std::exchange(other.r_, nullptr)) {}
+  Recorder &operator=(Recorder &&other) noexcept {
+    if (this != &other) {
+      hist_recorder_free(r_);
+      r_ = std::exchange(other.r_, nullptr);
+    }
+    return *this;
+  }
+  ~Recorder() { hist_recorder_free(r_); }
+
+  hist_recorder *get() noexcept { return r_; }
+
+  // Return the amount added.
+  uint64_t insert(double value, uint64_t count = 1) noexcept { return hist_recorder_insert(r_, value, count); }
+  uint64_t insert_intscale(int64_t value, int scale, uint64_t count = 1) noexcept {
+    return hist_recorder_insert_intscale(r_, value, scale, count);
+  }
+  uint64_t insert_corrected(double value, double expected_interval, uint64_t count = 1) noexcept {
+    return hist_recorder_insert_corrected(r_, value, expected_interval, count);
+  }
+
+  // Adds everything recorded since the last reset into out; with reset,
+  // starts a new interval.  Throws Error when memory is missing.
+  void snapshot_into(Histogram &out, bool reset) {
+    const int status = hist_recorder_snapshot(r_, out.get(), reset);
+    if (status < 0) throw Error("varrow: recorder snapshot failed", status);
+  }
+  // The samples recorded since the last reset, in a new histogram; starts a new interval.
+  Histogram interval(Histogram::Kind kind = Histogram::Kind::plain) {
+    Histogram out(kind);
+    snapshot_into(out, true);
+    return out;
+  }
+
+ private:
+  hist_recorder *r_;
 };
 
 }  // namespace varrow

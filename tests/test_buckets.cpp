@@ -10,6 +10,7 @@
 #include <random>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "histogram/hist_internal.hpp"
 #include "histogram/varrow.h"
@@ -108,15 +109,45 @@ TEST(DoubleToBucket, FastMatchesReferenceOnRandomDoubles) {
   }
 }
 
+constexpr int ulps_around_edge = 3;
+
+// x and the doubles up to ulps_around_edge steps on either side, both signs.
+void ExpectSameBucketAround(double x) {
+  const uint64_t bits = std::bit_cast<uint64_t>(x);
+  for (int d = -ulps_around_edge; d <= ulps_around_edge; ++d) {
+    const double y = std::bit_cast<double>(bits + d);
+    ExpectSameBucket(y);
+    ExpectSameBucket(-y);
+  }
+}
+
 TEST(DoubleToBucket, FastMatchesReferenceAtEveryBucketEdge) {
   for (int exp = -128; exp <= 127; ++exp)
-    for (int val = 10; val <= 99; ++val) {
-      const double edge = hist_bucket_to_double(hist_bucket{static_cast<int8_t>(val), static_cast<int8_t>(exp)});
-      for (double x : {edge, std::nextafter(edge, 0.0), std::nextafter(edge, INFINITY)}) {
-        ExpectSameBucket(x);
-        ExpectSameBucket(-x);
-      }
+    for (int val = 10; val <= 99; ++val)
+      ExpectSameBucketAround(hist_bucket_to_double(hist_bucket{static_cast<int8_t>(val), static_cast<int8_t>(exp)}));
+}
+
+// The table's own steps, where the nudge and rounding put the bucket edges:
+// each must be exactly where the reference changes bucket.
+TEST(DoubleToBucket, FastMatchesReferenceAtEveryTableStep) {
+  int steps = 0;
+  for (int binade = 0; binade < hist_binade_count; ++binade) {
+    const uint64_t first = hist_first_cell_bits + (static_cast<uint64_t>(binade) << hist_mantissa_bits);
+    ExpectSameBucketAround(std::bit_cast<double>(first));  // fills the binade
+    for (int k = 0; k < hist_cells_per_binade; ++k) {
+      const hist_bucket_cell &cell = hist_bucket_cells[binade * hist_cells_per_binade + k];
+      ExpectSameBucketAround(std::bit_cast<double>(first + (static_cast<uint64_t>(k) << hist_cell_shift)));
+      if (cell.step == UINT64_MAX) continue;
+      ++steps;
+      const double above = std::bit_cast<double>(cell.step);
+      const hist_bucket below = double_to_hist_bucket_by_log10(std::nextafter(above, 0.0));
+      ASSERT_FALSE(hist_bucket_identical(below, double_to_hist_bucket_by_log10(above))) << above;
+      ExpectSameBucketAround(above);
     }
+  }
+  // A step begins every positive bucket (the first one, 1e-128, after zero)
+  // and the NaN bucket after the last one.
+  EXPECT_EQ(steps, 90 * 256 + 1);
 }
 
 struct IntScaleCase {
@@ -134,6 +165,33 @@ TEST(IntScaleToBucket, TableOfValues) {
   };
   for (const IntScaleCase &c : cases)
     EXPECT_TRUE(IsBucket(int_scale_to_hist_bucket(c.value, c.scale), c.val, c.exp)) << c.value << "e" << c.scale;
+}
+
+TEST(IntScaleToBucket, MatchesDivisionAtEveryPowerOfTenAndAtRandom) {
+  const int scales[] = {-140, -130, -128, -20, -6, 0, 3, 109, 110, 127, 130};
+  std::vector<int64_t> values = {INT64_MIN, INT64_MAX, INT64_MIN + 1};
+  // Every one- and two-digit mantissa times every power of ten, +-3.
+  for (int64_t power = 1;; power *= 10) {
+    for (int64_t mantissa = 1; mantissa <= 99 && mantissa <= INT64_MAX / power; ++mantissa)
+      for (int64_t d = -3; d <= 3; ++d) {
+        const int64_t v = mantissa * power + d;
+        values.push_back(v);
+        values.push_back(-v);
+      }
+    if (power > INT64_MAX / 10) break;
+  }
+  std::mt19937_64 rng(15);
+  for (int i = 0; i < 200'000; ++i) {
+    const uint64_t r = rng();
+    values.push_back(static_cast<int64_t>(r >> (r & 63)));  // magnitudes of every length
+  }
+  for (int64_t v = 1; v <= 1'000'000; ++v) values.push_back(v);
+  for (int scale : scales)
+    for (int64_t v : values) {
+      const hist_bucket fast = int_scale_to_hist_bucket(v, scale);
+      const hist_bucket reference = int_scale_to_hist_bucket_by_division(v, scale);
+      ASSERT_TRUE(hist_bucket_identical(fast, reference)) << v << "e" << scale;
+    }
 }
 
 struct DescriptionCase {

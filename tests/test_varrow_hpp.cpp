@@ -138,4 +138,20 @@ TEST(WrapperBucket, DescribesItself) {
   EXPECT_EQ(Bucket::of(NAN).str(), "NaN");
 }
 
+TEST(WrapperRecorder, IntervalsHoldEverySampleOnce) {
+  varrow::Recorder recorder;
+  recorder.insert(1.0, 2);
+  recorder.insert_intscale(12345, -3);
+  EXPECT_EQ(recorder.insert_corrected(30.0, 10.0), 3u);
+  const Histogram first = recorder.interval(Histogram::Kind::fast);
+  EXPECT_EQ(first.sample_count(), 6u);
+  EXPECT_EQ(recorder.interval().sample_count(), 0u);
+  varrow::Recorder moved = std::move(recorder);
+  moved.insert(2.0);
+  Histogram total;
+  moved.snapshot_into(total, false);
+  moved.snapshot_into(total, true);
+  EXPECT_EQ(total.sample_count(), 2u);
+}
+
 }  // namespace
