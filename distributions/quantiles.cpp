@@ -36,16 +36,30 @@ int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double
   return status_success;
 }
 
-// The lower standard normal quantile of the smaller tail pair (p, q).
+// The standard normal quantile of the smaller tail pair (p, q).  From a
+// start x with u = (tail - Phi(x)) / phi(x), the step d with
+// Phi(x + d) = tail is the inverted Taylor series of
+//   u = sum_n (-1)^n He_n(x) d^(n+1) / (n+1)!   (DLMF 7.10, 18.7.11):
+//   d = u + x u^2/2 + (2x^2 + 1) u^3/6 + x (6x^2 + 7) u^4/24 + O(x^4 u^5),
+// so one evaluation suffices once |u| is below about 1e-4 / (1 + x^2)^(1/2).
+constexpr int normal_step_limit = 10;
+constexpr double normal_final_residual = 1e-17;
+
 double normal_quantile(double p, double q) {
   const bool lower = p <= q;
-  const double tail = lower ? p : q;
-  double x = stvaln(const_cast<double *>(&tail));
-  x = halley(x, -infinity, infinity, tail, true, false, [](double z) {
+  double tail = lower ? p : q;
+  double x = stvaln(&tail);
+  for (int step = 0; step < normal_step_limit; ++step) {
     double cum, ccum;
-    cumnor(&z, &cum, &ccum);
-    return TailPoint{cum, inverse_sqrt_two_pi * std::exp(-0.5 * z * z), -z};
-  });
+    cumnor(&x, &cum, &ccum);
+    const double u = (tail - cum) / (inverse_sqrt_two_pi * std::exp(-0.5 * x * x));
+    const double x2 = x * x;
+    x += u * (1.0 + u * (0.5 * x + u * ((2.0 * x2 + 1.0) / 6.0 + u * x * (6.0 * x2 + 7.0) / 24.0)));
+    const double u2 = u * u;
+    if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) > normal_final_residual * std::fmax(std::fabs(x), 1e-3))) {
+      break;
+    }
+  }
   return lower ? x : -x;
 }
 
@@ -83,7 +97,8 @@ double beta_solve(double v, double av, double bv, double target, bool lower) {
 
 // x and 1 - x with I_x(a, b) = p, 1 - I_x(a, b) = q, p + q = 1: whichever of
 // x and 1 - x is below 1/2 at the start is solved for, the other follows.
-Complements beta_quantile(double p, double q, double a, double b) {
+// A caller's guess, when given, is the start.
+Complements beta_quantile(double p, double q, double a, double b, const Complements *guess = nullptr) {
   if (p == 0.0) return {0.0, 1.0};
   if (q == 0.0) return {1.0, 0.0};
   // The power laws of the ends, I_x ~ x^a / (a B) and 1 - I_x ~ y^b / (b B),
@@ -93,7 +108,10 @@ Complements beta_quantile(double p, double q, double a, double b) {
   const double y_small = std::exp((std::log(q) + std::log(b) + lnb) / b);
   double start;
   bool solve_x;
-  if (a > 1.0 && b > 1.0) {
+  if (guess) {
+    solve_x = guess->x <= 0.5;
+    start = solve_x ? guess->x : guess->y;
+  } else if (a > 1.0 && b > 1.0) {
     // Each power law is below its variable (the other factor of the density
     // is below 1 there), so the larger start is the closer one.
     const Complements normal = beta_normal_start(p, q, a, b);
@@ -113,6 +131,9 @@ Complements beta_quantile(double p, double q, double a, double b) {
   const double y = beta_solve(start, b, a, q <= p ? q : p, q <= p);
   return {1.0 - y, y};
 }
+
+constexpr double cornish_fisher_least_df = 3.0;
+constexpr double cornish_fisher_least_tail = 1e-12;
 
 // ---- gamma -----------------------------------------------------------------
 
@@ -240,7 +261,12 @@ int invt(double p, double q, double df, double *t) {
     *t = 0.0;
     return status_success;
   }
-  const Complements c = beta_quantile(2.0 * tail, std::fabs(q - p), 0.5 * df, 0.5);
+  // The Cornish-Fisher quantile starts the search where it is close: for
+  // df >= 3 outside the far tails.
+  double t0 = std::fabs(dt1(&p, &q, &df));
+  const Complements guess{df / (df + t0 * t0), t0 * t0 / (df + t0 * t0)};
+  const bool use_guess = df >= cornish_fisher_least_df && tail >= cornish_fisher_least_tail && std::isfinite(t0);
+  const Complements c = beta_quantile(2.0 * tail, std::fabs(q - p), 0.5 * df, 0.5, use_guess ? &guess : nullptr);
   const double magnitude = std::sqrt(df * (c.y / c.x));
   const int status = report_positive(magnitude, t);
   if (lower) *t = -*t;
