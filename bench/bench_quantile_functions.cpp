@@ -94,11 +94,6 @@ void run(benchmark::State &state, const std::string &law, const Solve &solve) {
   state.counters["points"] = static_cast<double>(points.size());
 }
 
-// GSL's lower or upper inverse, by the smaller tail.
-double gsl_tail(double (*lower)(double), double (*upper)(double), const Point &pt) {
-  return pt.p <= pt.q ? lower(pt.p) : upper(pt.q);
-}
-
 // Each law: our quantile function, the front end, Boost, and GSL (or none).
 struct Law {
   const char *name;

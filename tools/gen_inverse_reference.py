@@ -60,7 +60,7 @@ def poisson_mixture(half_lambda, term):
 # Each law: (lower tail, upper tail) as functions of (x, *params), and
 # whether x is positive (solved in ln x) or any real.
 def beta_tails(x, a, b):
-    return reg_beta(a, b, 0, x), reg_beta(a, b, x, 1)
+    return reg_beta(a, b, 0, x), reg_beta(b, a, 0, 1 - x)
 
 
 def f_tails(f, dfn, dfd):
@@ -121,7 +121,7 @@ LAWS = [
                                   ("100", "400"), ("0.001", "0.001")]),
     ("f", f_tails, True, None, [("1", "1"), ("2", "10"), ("5", "30"), ("30", "5"), ("100", "100"), ("0.5", "3")]),
     ("poi", poisson_tails, True, None, [("0.5",), ("4",), ("30",), ("1000",), ("30000",)]),
-    ("bin", binomial_tails, True, "param1", [("10", "0.3"), ("100", "0.5"), ("1000", "0.01"), ("3000", "0.9")]),
+    ("bin", binomial_tails, True, "param1", [("10", "0.3"), ("100", "0.5"), ("1000", "0.01"), ("200", "0.9")]),
     ("nbn", negative_binomial_tails, True, None, [("2", "0.3"), ("10", "0.5"), ("50", "0.8"), ("100", "0.05")]),
     ("chn", chn_tails, True, None, [("1", "0.5"), ("4", "10"), ("30", "50"), ("10", "1000")]),
     ("fnc", fnc_tails, True, None, [("2", "10", "1"), ("5", "20", "10"), ("10", "50", "40")]),
@@ -237,8 +237,8 @@ def rows():
                 if x is None or x != 0 and (abs(x) < mpf(10) ** -290 or abs(x) > mpf(10) ** 290):
                     continue
                 room = top - x if top is not None else None
-                if room is not None and room < mpf(10) ** -35 * top:
-                    continue  # the quantile is its upper end to 35 digits
+                if room is not None and room < mpf(10) ** -24 * top:
+                    continue  # too close to its upper end to difference at 40 digits
                 kappa, kappa_f = condition(tails, index, x, theta, target, room)
                 padded = list(params) + ["0"] * (3 - len(params))
                 yield (name, repr(p), repr(q), *padded, mp.nstr(x, 25), mp.nstr(kappa, 3), mp.nstr(kappa_f, 3))
