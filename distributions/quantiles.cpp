@@ -21,6 +21,7 @@ namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double inverse_sqrt_two_pi = 0.3989422804014327;
+constexpr double pi = 3.141592653589793;
 constexpr int status_evaluation_failed = status_gamma_error;
 
 // Common checks: the arguments by the front end's rules, then p + q.  On
@@ -137,6 +138,8 @@ constexpr double cornish_fisher_least_tail = 1e-12;
 
 // ---- gamma -----------------------------------------------------------------
 
+constexpr int gaminv_underflow = -3;
+
 // x with P(a, x) = p, Q(a, x) = q: the inverse incomplete gamma ratio gives
 // the start, Halley steps in ln x its last digits.
 double gamma_quantile(double p, double q, double a) {
@@ -144,6 +147,8 @@ double gamma_quantile(double p, double q, double a) {
   double x, no_start = -1.0;
   int ierr;
   gaminv(&a, &x, &no_start, &p, &q, &ierr);
+  // Its small-a start (p Gamma(a + 1))^(1/a) underflowed: so does x.
+  if (ierr == gaminv_underflow) return 0.0;
   if (!(x > 0.0 && std::isfinite(x))) x = a;
   const bool lower = p <= q;
   return halley(x, 0.0, infinity, lower ? p : q, lower, true, [a, lower](double t) {
@@ -225,6 +230,22 @@ Patnaik patnaik(double df, double pnonc) {
 // truncated at a relative term size far above the double precision.
 constexpr double noncentral_first_step = 0.01;
 
+// |t| given the tail pair: closed forms for df = 1 (the Cauchy law,
+// |t| = cot(pi tail)) and df = 2 (F(t) = 1/2 + t / (2 sqrt(2 + t^2)), so
+// |t| = |q - p| / sqrt(2 p q)); otherwise through the beta ratio:
+// P[T <= -|t|] = I_z(df/2, 1/2) / 2 with z = df / (df + t^2) (DLMF 8.17.8).
+double t_magnitude(double p, double q, double df, double tail) {
+  if (df == 1.0) return 1.0 / std::tan(pi * tail);
+  if (df == 2.0) return std::fabs(q - p) / std::sqrt(2.0 * p * q);
+  // The Cornish-Fisher quantile starts the search where it is close: for
+  // df >= 3 outside the far tails.
+  const double t0 = std::fabs(dt1(&p, &q, &df));
+  const Complements guess{df / (df + t0 * t0), t0 * t0 / (df + t0 * t0)};
+  const bool use_guess = df >= cornish_fisher_least_df && tail >= cornish_fisher_least_tail && std::isfinite(t0);
+  const Complements c = beta_quantile(2.0 * tail, std::fabs(q - p), 0.5 * df, 0.5, use_guess ? &guess : nullptr);
+  return std::sqrt(df * (c.y / c.x));
+}
+
 }  // namespace
 
 extern "C" {
@@ -254,21 +275,13 @@ int invt(double p, double q, double df, double *t) {
   const ArgumentRule rules[] = {nonzero_probability(2, &p, true), nonzero_probability(3, &q, true),
                                 positive(5, &df, true)};
   if (const int status = reject(rules, true, p, q, t)) return status;
-  // P[T <= -|t|] = I_z(df/2, 1/2) / 2 with z = df / (df + t^2) (DLMF 8.17.8).
   const bool lower = p <= q;
   const double tail = lower ? p : q;
   if (tail == 0.5) {
     *t = 0.0;
     return status_success;
   }
-  // The Cornish-Fisher quantile starts the search where it is close: for
-  // df >= 3 outside the far tails.
-  double t0 = std::fabs(dt1(&p, &q, &df));
-  const Complements guess{df / (df + t0 * t0), t0 * t0 / (df + t0 * t0)};
-  const bool use_guess = df >= cornish_fisher_least_df && tail >= cornish_fisher_least_tail && std::isfinite(t0);
-  const Complements c = beta_quantile(2.0 * tail, std::fabs(q - p), 0.5 * df, 0.5, use_guess ? &guess : nullptr);
-  const double magnitude = std::sqrt(df * (c.y / c.x));
-  const int status = report_positive(magnitude, t);
+  const int status = report_positive(t_magnitude(p, q, df, tail), t);
   if (lower) *t = -*t;
   return status == status_at_upper_limit && lower ? status_at_lower_limit : status;
 }

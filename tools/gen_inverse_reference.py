@@ -96,7 +96,7 @@ def binomial_tails(s, n, pr):
 
 
 def negative_binomial_tails(s, n, pr):
-    return reg_beta(n, s + 1, 0, pr), reg_beta(n, s + 1, pr, 1)
+    return reg_beta(n, s + 1, 0, pr), reg_beta(s + 1, n, 0, 1 - pr)
 
 
 def chn_tails(x, df, pnonc):
@@ -113,7 +113,7 @@ def fnc_tails(f, dfn, dfd, pnonc):
 # name, tails, positive, upper bound of x (None: unbounded), parameter sets
 LAWS = [
     ("nor", normal_tails, False, None, [("0", "1"), ("-3", "0.5"), ("100", "15")]),
-    ("t", t_tails, False, None, [("0.3",), ("1",), ("2.5",), ("10",), ("300",), ("3000",)]),
+    ("t", t_tails, False, None, [("0.3",), ("1",), ("2",), ("2.5",), ("10",), ("300",), ("3000",)]),
     ("chi", chi_tails, True, None, [("0.1",), ("1",), ("3",), ("30",), ("1000",), ("1e5",)]),
     ("gam", gamma_tails, True, None, [("0.01", "1"), ("0.5", "2"), ("1", "1"), ("3.5", "0.25"), ("40", "1"),
                                       ("20000", "1")]),
@@ -122,7 +122,7 @@ LAWS = [
     ("f", f_tails, True, None, [("1", "1"), ("2", "10"), ("5", "30"), ("30", "5"), ("100", "100"), ("0.5", "3")]),
     ("poi", poisson_tails, True, None, [("0.5",), ("4",), ("30",), ("1000",), ("30000",)]),
     ("bin", binomial_tails, True, "param1", [("10", "0.3"), ("100", "0.5"), ("1000", "0.01"), ("200", "0.9")]),
-    ("nbn", negative_binomial_tails, True, None, [("2", "0.3"), ("10", "0.5"), ("50", "0.8"), ("100", "0.05")]),
+    ("nbn", negative_binomial_tails, True, 5000, [("2", "0.3"), ("10", "0.5"), ("50", "0.8"), ("30", "0.2")]),
     ("chn", chn_tails, True, None, [("1", "0.5"), ("4", "10"), ("30", "50"), ("10", "1000")]),
     ("fnc", fnc_tails, True, None, [("2", "10", "1"), ("5", "20", "10"), ("10", "50", "40")]),
 ]
@@ -231,9 +231,13 @@ def rows():
                     at_zero = tails(mpf(0), *theta)[index]
                     if (at_zero >= target) if use_lower else (at_zero <= target):
                         continue  # no count s >= 0 reaches it: a range limit
-                if top is not None and not use_lower and tails(top * (1 - mpf(10) ** -12), *theta)[1] > target:
+                if name == "bin" and not use_lower and tails(top * (1 - mpf(10) ** -12), *theta)[1] > target:
                     continue  # within 1e-12 of the top: the answer rounds to it
-                x = solve(name, tails, not positive, top, theta, target, use_lower)
+                try:
+                    x = solve(name, tails, not positive, top, theta, target, use_lower)
+                except mp.libmp.libhyper.NoConvergence:
+                    print(f"skipped {name} {params} {t} {side}: mpmath does not converge", file=sys.stderr)
+                    continue
                 if x is None or x != 0 and (abs(x) < mpf(10) ** -290 or abs(x) > mpf(10) ** 290):
                     continue
                 room = top - x if top is not None else None
