@@ -96,6 +96,8 @@ struct SecantPoint {
 };
 
 inline constexpr int secant_step_limit = 200;
+// The relative step that ends a search to full double precision.
+inline constexpr double full_precision = 2.0 * epsilon;
 
 // The result of a bracketed search on [lower, upper]: the root, or the end
 // beyond which it lies.
@@ -110,7 +112,7 @@ struct SecantResult {
 // order of the secant method while the bracket holds.  g returns
 // ln(tail(s)/target), increasing in s when increasing.  Iterates stop when they change s by a few ulps.
 template <typename G>
-SecantResult secant(double s0, double s1, double lower, double upper, bool increasing, G &&g) {
+SecantResult secant(double s0, double s1, double lower, double upper, bool increasing, double tolerance, G &&g) {
   SecantPoint a{s0, g(s0)};
   if (a.g == 0.0) return {a.s, 0};
   if (std::isnan(a.g)) return {a.g, 0};
@@ -129,8 +131,9 @@ SecantResult secant(double s0, double s1, double lower, double upper, bool incre
     const double width = b.s - a.s;
     const double toward = ((b.g > 0.0) == increasing) ? -1.0 : 1.0;
     double next = b.s - b.g * width / (b.g - a.g);
-    // A secant step within rounding of b: b is the root to working accuracy.
-    if (std::fabs(next - b.s) <= 2.0 * epsilon * std::fabs(b.s)) return {b.s, 0};
+    // A secant step below the tolerance: its end is closer still (the
+    // method's order is above 1), and final.
+    if (std::fabs(next - b.s) <= tolerance * std::fabs(b.s)) return {next, 0};
     const double limit = 4.0 * std::fabs(width);
     if (!std::isfinite(next) || (next - b.s) * toward <= 0.0 || std::fabs(next - b.s) > limit) {
       next = b.s + toward * limit;
@@ -151,10 +154,10 @@ SecantResult secant(double s0, double s1, double lower, double upper, bool incre
   // Anderson-Bjorck on the bracket between a and b; b is the latest point.
   for (; steps < secant_step_limit; ++steps) {
     const double c_s = b.s - b.g * (b.s - a.s) / (b.g - a.g);
-    if (!(std::fmin(a.s, b.s) < c_s && c_s < std::fmax(a.s, b.s)) ||
-        std::fabs(c_s - b.s) <= 2.0 * epsilon * std::fabs(c_s)) {
+    if (!(std::fmin(a.s, b.s) < c_s && c_s < std::fmax(a.s, b.s))) {
       return {std::fabs(a.g) < std::fabs(b.g) ? a.s : b.s, 0};
     }
+    if (std::fabs(c_s - b.s) <= tolerance * std::fabs(c_s)) return {c_s, 0};
     const SecantPoint c{c_s, g(c_s)};
     if (std::isnan(c.g)) return {NAN, 0};
     if (c.g == 0.0) return {c.s, 0};
@@ -165,7 +168,7 @@ SecantResult secant(double s0, double s1, double lower, double upper, bool incre
       a.g *= m > 0.0 ? m : 0.5;
     }
     b = c;
-    if (std::fabs(b.s - a.s) <= 4.0 * epsilon * std::fabs(b.s)) return {b.s, 0};
+    if (std::fabs(b.s - a.s) <= 2.0 * tolerance * std::fabs(b.s)) return {b.s, 0};
   }
   return {b.s, 0};
 }

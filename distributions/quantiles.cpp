@@ -45,6 +45,8 @@ int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double
 // so one evaluation suffices once |u| is below about 1e-4 / (1 + x^2)^(1/2).
 constexpr int normal_step_limit = 10;
 constexpr double normal_final_residual = 1e-17;
+constexpr double one_sixth = 1.0 / 6.0;
+constexpr double one_24th = 1.0 / 24.0;
 
 double normal_quantile(double p, double q) {
   const bool lower = p <= q;
@@ -55,7 +57,7 @@ double normal_quantile(double p, double q) {
     cumnor(&x, &cum, &ccum);
     const double u = (tail - cum) / (inverse_sqrt_two_pi * std::exp(-0.5 * x * x));
     const double x2 = x * x;
-    x += u * (1.0 + u * (0.5 * x + u * ((2.0 * x2 + 1.0) / 6.0 + u * x * (6.0 * x2 + 7.0) / 24.0)));
+    x += u * (1.0 + u * (0.5 * x + u * ((2.0 * x2 + 1.0) * one_sixth + u * x * (6.0 * x2 + 7.0) * one_24th)));
     const double u2 = u * u;
     if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) > normal_final_residual * std::fmax(std::fabs(x), 1e-3))) {
       break;
@@ -180,11 +182,11 @@ int report_positive(double value, double *output) {
 // ---- discrete and noncentral laws --------------------------------------------
 
 // A secant search on [lower, upper] (the lower tail increasing in the count
-// when cum_increases) reported as the front end reports its
+// when cum_increases) to a relative tolerance, reported as the front end reports its
 // search: status 1 or 2 with the output at the limit passed.
 template <typename Tails>
 int solve_count(double p, double q, double start, double spread, double lower, double upper, bool cum_increases,
-                double *s, Tails &&tails) {
+                double tolerance, double *s, Tails &&tails) {
   const bool use_lower = p <= q;
   const double target = use_lower ? p : q;
   auto g = [&](double value) {
@@ -193,7 +195,7 @@ int solve_count(double p, double q, double start, double spread, double lower, d
     return log_ratio(use_lower ? cum : ccum, target);
   };
   start = std::fmin(std::fmax(start, lower), upper);
-  const SecantResult r = secant(start, start + spread, lower, upper, use_lower == cum_increases, g);
+  const SecantResult r = secant(start, start + spread, lower, upper, use_lower == cum_increases, tolerance, g);
   if (std::isnan(r.s)) {
     *s = kNaN;
     return status_evaluation_failed;
@@ -229,6 +231,9 @@ Patnaik patnaik(double df, double pnonc) {
 // The relative secant step of the noncentral searches, whose sums are
 // truncated at a relative term size far above the double precision.
 constexpr double noncentral_first_step = 0.01;
+// Their sums stop at a relative term size of 1e-5 (chi-square) or 1e-4 (F):
+// solving their equation closer than this buys nothing but evaluations.
+constexpr double noncentral_tolerance = 1e-13;
 
 // |t| given the tail pair: closed forms for df = 1 (the Cauchy law,
 // |t| = cot(pi tail)) and df = 2 (F(t) = 1/2 + t / (2 sqrt(2 + t^2)), so
@@ -317,7 +322,7 @@ int invpoi(double p, double q, double xlam, double *s) {
   if (xlam == 0.0) return at_lower_limit(s);
   const double sigma = std::sqrt(xlam);
   const double start = cornish_fisher_count(p, q, xlam, sigma, 1.0 / sigma);
-  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, s,
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, full_precision, s,
                      [xlam](double value, double *cum, double *ccum) {
                        double ss = value, lam = xlam;
                        cumpoi(&ss, &lam, cum, ccum);
@@ -342,7 +347,7 @@ int invbin(double p, double q, double xn, double pr, double ompr, double *s) {
   }
   const double sigma = std::sqrt(xn * pr * ompr);
   const double start = cornish_fisher_count(p, q, xn * pr, sigma, (ompr - pr) / sigma);
-  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, xn, true, s,
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, xn, true, full_precision, s,
                      [xn, pr, ompr](double value, double *cum, double *ccum) {
                        double ss = value, n = xn, r = pr, o = ompr;
                        cumbin(&ss, &n, &r, &o, cum, ccum);
@@ -366,7 +371,7 @@ int invnbn(double p, double q, double xn, double pr, double ompr, double *s) {
   }
   const double sigma = std::sqrt(xn * ompr) / pr;
   const double start = cornish_fisher_count(p, q, xn * ompr / pr, sigma, (2.0 - pr) / std::sqrt(xn * ompr));
-  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, s,
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, full_precision, s,
                      [xn, pr, ompr](double value, double *cum, double *ccum) {
                        double ss = value, n = xn, r = pr, o = ompr;
                        cumnbn(&ss, &n, &r, &o, cum, ccum);
@@ -384,7 +389,7 @@ int invchn(double p, double q, double df, double pnonc, double *x) {
   }
   const Patnaik approx = patnaik(df, pnonc);
   const double start = approx.scale * 2.0 * gamma_quantile(p, 1.0 - p, 0.5 * approx.df);
-  return solve_count(p, 1.0, start, noncentral_first_step * start, 0.0, largest_parameter, true, x,
+  return solve_count(p, 1.0, start, noncentral_first_step * start, 0.0, largest_parameter, true, noncentral_tolerance, x,
                      [df, pnonc](double value, double *cum, double *ccum) {
                        double xx = value, d = df, nc = pnonc;
                        cumchn(&xx, &d, &nc, cum, ccum);
@@ -402,8 +407,9 @@ int invfnc(double p, double q, double dfn, double dfd, double pnonc, double *f) 
   }
   const Patnaik approx = patnaik(dfn, pnonc);
   const Complements c = beta_quantile(p, 1.0 - p, 0.5 * approx.df, 0.5 * dfd);
-  const double start = approx.scale * (c.x / c.y) * (dfd / approx.df);
-  return solve_count(p, 1.0, start, noncentral_first_step * start, 0.0, largest_parameter, true, f,
+  // F = (chi2_dfn / dfn) / (chi2_dfd / dfd) with chi2_dfn ~ scale chi2_df.
+  const double start = approx.scale * (c.x / c.y) * (dfd / dfn);
+  return solve_count(p, 1.0, start, noncentral_first_step * start, 0.0, largest_parameter, true, noncentral_tolerance, f,
                      [dfn, dfd, pnonc](double value, double *cum, double *ccum) {
                        double ff = value, n = dfn, d = dfd, nc = pnonc;
                        cumfnc(&ff, &n, &d, &nc, cum, ccum);
