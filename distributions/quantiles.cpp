@@ -184,9 +184,30 @@ int report_positive(double value, double *output) {
 // A secant search on [lower, upper] (the lower tail increasing in the count
 // when cum_increases) to a relative tolerance, reported as the front end reports its
 // search: status 1 or 2 with the output at the limit passed.
+// Reports a secant search as the front end reports its search: status 1 or 2
+// with the output at the limit passed.
+int report_search_result(const SecantResult &r, double *output) {
+  if (std::isnan(r.s)) {
+    *output = kNaN;
+    return status_evaluation_failed;
+  }
+  *output = r.s;
+  return r.limit == 0 ? status_success : (r.limit == 1 ? status_at_lower_limit : status_at_upper_limit);
+}
+
+// The noncentral searches: their first step in ln x, the relative step in
+// ln x that ends them (their sums stop at a relative term size of 1e-5 or
+// 1e-4, far above it), and their range in ln x.
+constexpr double noncentral_first_step = 0.01;
+constexpr double noncentral_tolerance = 1e-13;
+constexpr double log_smallest_normal = -708.3964185322641;
+constexpr double log_largest_parameter = 690.7755278982137;
+
+// A secant search for a count on [lower, upper], the lower tail increasing
+// with it when cum_increases, to full precision.
 template <typename Tails>
 int solve_count(double p, double q, double start, double spread, double lower, double upper, bool cum_increases,
-                double tolerance, double *s, Tails &&tails) {
+                double *s, Tails &&tails) {
   const bool use_lower = p <= q;
   const double target = use_lower ? p : q;
   auto g = [&](double value) {
@@ -195,13 +216,27 @@ int solve_count(double p, double q, double start, double spread, double lower, d
     return log_ratio(use_lower ? cum : ccum, target);
   };
   start = std::fmin(std::fmax(start, lower), upper);
-  const SecantResult r = secant(start, start + spread, lower, upper, use_lower == cum_increases, tolerance, g);
-  if (std::isnan(r.s)) {
-    *s = kNaN;
-    return status_evaluation_failed;
-  }
-  *s = r.s;
-  return r.limit == 0 ? status_success : (r.limit == 1 ? status_at_lower_limit : status_at_upper_limit);
+  return report_search_result(
+      secant(start, start + spread, lower, upper, use_lower == cum_increases, full_precision, g), s);
+}
+
+// The search of a noncentral law for the x > 0 with cum(x) = p, in ln x:
+// the lower tail is a power of x there, so ln(cum) is straight in ln x.
+template <typename Tails>
+int solve_noncentral(double p, double start, double *x, Tails &&tails) {
+  auto g = [&](double u) {
+    double cum, ccum;
+    tails(std::exp(u), &cum, &ccum);
+    return log_ratio(cum, p);
+  };
+  const double u = std::log(start > 0.0 && std::isfinite(start) ? start : 1.0);
+  const SecantResult r = secant(u, u + noncentral_first_step, log_smallest_normal, log_largest_parameter, true,
+                                noncentral_tolerance, g);
+  const int status = report_search_result(r, x);
+  if (status == status_success) *x = std::exp(r.s);
+  if (status == status_at_lower_limit) *x = 0.0;
+  if (status == status_at_upper_limit) *x = largest_parameter;
+  return status;
 }
 
 // The Cornish-Fisher start of a discrete count with mean mu, deviation sigma
@@ -228,12 +263,6 @@ Patnaik patnaik(double df, double pnonc) {
   return {(df + 2.0 * pnonc) / (df + pnonc), (df + pnonc) * (df + pnonc) / (df + 2.0 * pnonc)};
 }
 
-// The relative secant step of the noncentral searches, whose sums are
-// truncated at a relative term size far above the double precision.
-constexpr double noncentral_first_step = 0.01;
-// Their sums stop at a relative term size of 1e-5 (chi-square) or 1e-4 (F):
-// solving their equation closer than this buys nothing but evaluations.
-constexpr double noncentral_tolerance = 1e-13;
 
 // |t| given the tail pair: closed forms for df = 1 (the Cauchy law,
 // |t| = cot(pi tail)) and df = 2 (F(t) = 1/2 + t / (2 sqrt(2 + t^2)), so
@@ -322,7 +351,7 @@ int invpoi(double p, double q, double xlam, double *s) {
   if (xlam == 0.0) return at_lower_limit(s);
   const double sigma = std::sqrt(xlam);
   const double start = cornish_fisher_count(p, q, xlam, sigma, 1.0 / sigma);
-  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, full_precision, s,
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, s,
                      [xlam](double value, double *cum, double *ccum) {
                        double ss = value, lam = xlam;
                        cumpoi(&ss, &lam, cum, ccum);
@@ -347,7 +376,7 @@ int invbin(double p, double q, double xn, double pr, double ompr, double *s) {
   }
   const double sigma = std::sqrt(xn * pr * ompr);
   const double start = cornish_fisher_count(p, q, xn * pr, sigma, (ompr - pr) / sigma);
-  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, xn, true, full_precision, s,
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, xn, true, s,
                      [xn, pr, ompr](double value, double *cum, double *ccum) {
                        double ss = value, n = xn, r = pr, o = ompr;
                        cumbin(&ss, &n, &r, &o, cum, ccum);
@@ -371,7 +400,7 @@ int invnbn(double p, double q, double xn, double pr, double ompr, double *s) {
   }
   const double sigma = std::sqrt(xn * ompr) / pr;
   const double start = cornish_fisher_count(p, q, xn * ompr / pr, sigma, (2.0 - pr) / std::sqrt(xn * ompr));
-  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, full_precision, s,
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, s,
                      [xn, pr, ompr](double value, double *cum, double *ccum) {
                        double ss = value, n = xn, r = pr, o = ompr;
                        cumnbn(&ss, &n, &r, &o, cum, ccum);
@@ -389,11 +418,10 @@ int invchn(double p, double q, double df, double pnonc, double *x) {
   }
   const Patnaik approx = patnaik(df, pnonc);
   const double start = approx.scale * 2.0 * gamma_quantile(p, 1.0 - p, 0.5 * approx.df);
-  return solve_count(p, 1.0, start, noncentral_first_step * start, 0.0, largest_parameter, true, noncentral_tolerance, x,
-                     [df, pnonc](double value, double *cum, double *ccum) {
-                       double xx = value, d = df, nc = pnonc;
-                       cumchn(&xx, &d, &nc, cum, ccum);
-                     });
+  return solve_noncentral(p, start, x, [df, pnonc](double value, double *cum, double *ccum) {
+    double xx = value, d = df, nc = pnonc;
+    cumchn(&xx, &d, &nc, cum, ccum);
+  });
 }
 
 int invfnc(double p, double q, double dfn, double dfd, double pnonc, double *f) {
@@ -409,11 +437,10 @@ int invfnc(double p, double q, double dfn, double dfd, double pnonc, double *f) 
   const Complements c = beta_quantile(p, 1.0 - p, 0.5 * approx.df, 0.5 * dfd);
   // F = (chi2_dfn / dfn) / (chi2_dfd / dfd) with chi2_dfn ~ scale chi2_df.
   const double start = approx.scale * (c.x / c.y) * (dfd / dfn);
-  return solve_count(p, 1.0, start, noncentral_first_step * start, 0.0, largest_parameter, true, noncentral_tolerance, f,
-                     [dfn, dfd, pnonc](double value, double *cum, double *ccum) {
-                       double ff = value, n = dfn, d = dfd, nc = pnonc;
-                       cumfnc(&ff, &n, &d, &nc, cum, ccum);
-                     });
+  return solve_noncentral(p, start, f, [dfn, dfd, pnonc](double value, double *cum, double *ccum) {
+    double ff = value, n = dfn, d = dfd, nc = pnonc;
+    cumfnc(&ff, &n, &d, &nc, cum, ccum);
+  });
 }
 
 }  // extern "C"
