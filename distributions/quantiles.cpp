@@ -45,6 +45,8 @@ int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double
 // so one evaluation suffices once |u| is below about 1e-4 / (1 + x^2)^(1/2).
 constexpr int normal_step_limit = 10;
 constexpr double normal_final_residual = 1e-17;
+// Near the median the quantile needs absolute, not relative, accuracy.
+constexpr double normal_least_scale = 1e-3;
 constexpr double one_sixth = 1.0 / 6.0;
 constexpr double one_24th = 1.0 / 24.0;
 
@@ -59,7 +61,7 @@ double normal_quantile(double p, double q) {
     const double x2 = x * x;
     x += u * (1.0 + u * (0.5 * x + u * ((2.0 * x2 + 1.0) * one_sixth + u * x * (6.0 * x2 + 7.0) * one_24th)));
     const double u2 = u * u;
-    if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) > normal_final_residual * std::fmax(std::fabs(x), 1e-3))) {
+    if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) > normal_final_residual * std::fmax(std::fabs(x), normal_least_scale))) {
       break;
     }
   }
@@ -104,26 +106,28 @@ double beta_solve(double v, double av, double bv, double target, bool lower) {
 Complements beta_quantile(double p, double q, double a, double b, const Complements *guess = nullptr) {
   if (p == 0.0) return {0.0, 1.0};
   if (q == 0.0) return {1.0, 0.0};
-  // The power laws of the ends, I_x ~ x^a / (a B) and 1 - I_x ~ y^b / (b B),
-  // which hold in the far tails for any shapes.
-  const double lnb = betaln(&a, &b);
-  const double x_small = std::exp((std::log(p) + std::log(a) + lnb) / a);
-  const double y_small = std::exp((std::log(q) + std::log(b) + lnb) / b);
   double start;
   bool solve_x;
   if (guess) {
     solve_x = guess->x <= 0.5;
     start = solve_x ? guess->x : guess->y;
-  } else if (a > 1.0 && b > 1.0) {
-    // Each power law is below its variable (the other factor of the density
-    // is below 1 there), so the larger start is the closer one.
-    const Complements normal = beta_normal_start(p, q, a, b);
-    solve_x = normal.x <= 0.5;
-    start = solve_x ? std::fmax(normal.x, p <= q ? x_small : 0.0) : std::fmax(normal.y, q < p ? y_small : 0.0);
-    if (!(start <= 0.5)) start = solve_x ? normal.x : normal.y;
   } else {
-    solve_x = x_small <= 0.5 && (y_small > 0.5 || p <= q);
-    start = solve_x ? x_small : (y_small <= 0.5 ? y_small : b / (a + b));
+    // The power laws of the ends, I_x ~ x^a / (a B) and 1 - I_x ~ y^b / (b B),
+    // which hold in the far tails for any shapes.
+    const double lnb = betaln(&a, &b);
+    const double x_small = std::exp((std::log(p) + std::log(a) + lnb) / a);
+    const double y_small = std::exp((std::log(q) + std::log(b) + lnb) / b);
+    if (a > 1.0 && b > 1.0) {
+      // Each power law is below its variable (the other factor of the
+      // density is below 1 there), so the larger start is the closer one.
+      const Complements normal = beta_normal_start(p, q, a, b);
+      solve_x = normal.x <= 0.5;
+      start = solve_x ? std::fmax(normal.x, p <= q ? x_small : 0.0) : std::fmax(normal.y, q < p ? y_small : 0.0);
+      if (!(start <= 0.5)) start = solve_x ? normal.x : normal.y;
+    } else {
+      solve_x = x_small <= 0.5 && (y_small > 0.5 || p <= q);
+      start = solve_x ? x_small : (y_small <= 0.5 ? y_small : b / (a + b));
+    }
   }
   // A start that underflowed: the iteration climbs from the least normal.
   start = std::fmax(start, std::numeric_limits<double>::min());
