@@ -11,6 +11,7 @@
 #include <limits>
 
 #include "distfn.h"
+#include "distfn_internal.hpp"
 #include "front_end_common.hpp"
 #include "quantile_solvers.hpp"
 
@@ -316,7 +317,7 @@ double t_magnitude(double p, double q, double df, double tail) {
   if (df == 2.0) return std::fabs(q - p) / std::sqrt(2.0 * p * q);
   // The Cornish-Fisher quantile starts the search where it is close: for
   // df >= 3 outside the far tails.
-  const double t0 = std::fabs(dt1(&p, &q, &df));
+  const double t0 = distfn::cornish_fisher_t(std::fabs(rough_normal_quantile(p, q)), df);
   const Complements guess{df / (df + t0 * t0), t0 * t0 / (df + t0 * t0)};
   const bool use_guess = df >= cornish_fisher_least_df && tail >= cornish_fisher_least_tail && std::isfinite(t0);
   const Complements c = beta_quantile(2.0 * tail, std::fabs(q - p), 0.5 * df, 0.5, use_guess ? &guess : nullptr);
