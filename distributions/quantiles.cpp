@@ -125,6 +125,10 @@ Complements beta_quantile(double p, double q, double a, double b, const Compleme
     const double lnb = betaln(&a, &b);
     const double x_small = std::exp((std::log(p) + std::log(a) + lnb) / a);
     const double y_small = std::exp((std::log(q) + std::log(b) + lnb) / b);
+    // Where the power law of the smaller tail underflows, so does the
+    // quantile (or its complement): far below 1/b, the other factor is 1.
+    if (p <= q && x_small == 0.0) return {0.0, 1.0};
+    if (q < p && y_small == 0.0) return {1.0, 0.0};
     if (a > 1.0 && b > 1.0) {
       // Each power law is below its variable (the other factor of the
       // density is below 1 there), so the larger start is the closer one.
