@@ -234,6 +234,9 @@ TEST(QuantileFunctions, ReportAnswersBeyondTheSearchRangeAtItsLimits) {
       {"invchi p 0", [](double *x) { return invchi(0, 1, 3, x); }, 0, 0.0},
       {"invchn p 0", [](double *x) { return invchn(0, 1, 3, 2, x); }, 0, 0.0},
       {"invt median", [](double *x) { return invt(0.5, 0.5, 3, x); }, 0, 0.0},
+      // Quantiles below the smallest double: x^(df/2) ~ 1e-30 needs x ~ 1e-1200.
+      {"invchi underflow", [](double *x) { return invchi(1e-30, 1, 0.05, x); }, 0, 0.0},
+      {"invbet underflow", [&](double *x) { return invbet(1e-300, 1, 0.001, 5, x, &y); }, 0, 0.0},
   });
 }
 
