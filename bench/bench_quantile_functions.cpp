@@ -10,14 +10,11 @@
 // error in units of 2^-52; a peer's failure (exception, NaN) counts as an
 // infinite error.
 
-#include <algorithm>
-#include <cmath>
-#include <functional>
-#include <limits>
-#include <string>
-#include <vector>
-
 #include <benchmark/benchmark.h>
+#include <gsl/gsl_cdf.h>
+#include <gsl/gsl_errno.h>
+
+#include <algorithm>
 #include <boost/math/distributions/beta.hpp>
 #include <boost/math/distributions/binomial.hpp>
 #include <boost/math/distributions/chi_squared.hpp>
@@ -29,8 +26,11 @@
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/poisson.hpp>
 #include <boost/math/distributions/students_t.hpp>
-#include <gsl/gsl_cdf.h>
-#include <gsl/gsl_errno.h>
+#include <cmath>
+#include <functional>
+#include <limits>
+#include <string>
+#include <vector>
 
 #include "bench/reference_csv.hpp"
 #include "distributions/distfn.h"
@@ -47,8 +47,8 @@ std::vector<Point> load(const std::string &law) {
   std::vector<Point> points;
   for (const auto &r : read_csv("inverse_quantiles.csv")) {
     if (r[0] != law) continue;
-    const Point pt{std::stod(r[1]), std::stod(r[2]), std::stod(r[3]), std::stod(r[4]), std::stod(r[5]),
-                   std::stod(r[6])};
+    const Point pt{std::stod(r[1]), std::stod(r[2]), std::stod(r[3]),
+                   std::stod(r[4]), std::stod(r[5]), std::stod(r[6])};
     if (std::min(pt.p, pt.q) >= smallest_timed_tail) points.push_back(pt);
   }
   return points;
@@ -87,8 +87,8 @@ void run(benchmark::State &state, const std::string &law, const Solve &solve) {
     errors.push_back(std::isnan(error) ? std::numeric_limits<double>::infinity() : error / 0x1p-52);
   }
   std::sort(errors.begin(), errors.end());
-  state.counters["ns_per_call"] = benchmark::Counter(static_cast<double>(solves) * 1e-9,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_call"] =
+      benchmark::Counter(static_cast<double>(solves) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["max_err"] = errors.empty() ? 0.0 : errors.back();
   state.counters["median_err"] = errors.empty() ? 0.0 : errors[errors.size() / 2];
   state.counters["points"] = static_cast<double>(points.size());
@@ -101,7 +101,12 @@ struct Law {
 };
 
 const Law laws[] = {
-    {"nor", [](const Point &pt) { double x; invnor(pt.p, pt.q, pt.a, pt.b, &x); return x; },
+    {"nor",
+     [](const Point &pt) {
+       double x;
+       invnor(pt.p, pt.q, pt.a, pt.b, &x);
+       return x;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, x, mean = pt.a, sd = pt.b, bound;
@@ -112,7 +117,12 @@ const Law laws[] = {
      [](const Point &pt) {
        return pt.a + pt.b * (pt.p <= pt.q ? gsl_cdf_ugaussian_Pinv(pt.p) : gsl_cdf_ugaussian_Qinv(pt.q));
      }},
-    {"t", [](const Point &pt) { double x; invt(pt.p, pt.q, pt.a, &x); return x; },
+    {"t",
+     [](const Point &pt) {
+       double x;
+       invt(pt.p, pt.q, pt.a, &x);
+       return x;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, t, df = pt.a, bound;
@@ -120,10 +130,13 @@ const Law laws[] = {
        return t;
      },
      [](const Point &pt) { return boost_quantile(bm::students_t_distribution<double, Policy>(pt.a), pt); },
+     [](const Point &pt) { return pt.p <= pt.q ? gsl_cdf_tdist_Pinv(pt.p, pt.a) : gsl_cdf_tdist_Qinv(pt.q, pt.a); }},
+    {"chi",
      [](const Point &pt) {
-       return pt.p <= pt.q ? gsl_cdf_tdist_Pinv(pt.p, pt.a) : gsl_cdf_tdist_Qinv(pt.q, pt.a);
-     }},
-    {"chi", [](const Point &pt) { double x; invchi(pt.p, pt.q, pt.a, &x); return x; },
+       double x;
+       invchi(pt.p, pt.q, pt.a, &x);
+       return x;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, x, df = pt.a, bound;
@@ -131,10 +144,13 @@ const Law laws[] = {
        return x;
      },
      [](const Point &pt) { return boost_quantile(bm::chi_squared_distribution<double, Policy>(pt.a), pt); },
+     [](const Point &pt) { return pt.p <= pt.q ? gsl_cdf_chisq_Pinv(pt.p, pt.a) : gsl_cdf_chisq_Qinv(pt.q, pt.a); }},
+    {"gam",
      [](const Point &pt) {
-       return pt.p <= pt.q ? gsl_cdf_chisq_Pinv(pt.p, pt.a) : gsl_cdf_chisq_Qinv(pt.q, pt.a);
-     }},
-    {"gam", [](const Point &pt) { double x; invgam(pt.p, pt.q, pt.a, pt.b, &x); return x; },
+       double x;
+       invgam(pt.p, pt.q, pt.a, pt.b, &x);
+       return x;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, x, shape = pt.a, scale = pt.b, bound;
@@ -146,7 +162,12 @@ const Law laws[] = {
      [](const Point &pt) {
        return pt.p <= pt.q ? gsl_cdf_gamma_Pinv(pt.p, pt.a, 1.0 / pt.b) : gsl_cdf_gamma_Qinv(pt.q, pt.a, 1.0 / pt.b);
      }},
-    {"bet", [](const Point &pt) { double x, y; invbet(pt.p, pt.q, pt.a, pt.b, &x, &y); return x; },
+    {"bet",
+     [](const Point &pt) {
+       double x, y;
+       invbet(pt.p, pt.q, pt.a, pt.b, &x, &y);
+       return x;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, x, y, a = pt.a, b = pt.b, bound;
@@ -157,7 +178,12 @@ const Law laws[] = {
      [](const Point &pt) {
        return pt.p <= pt.q ? gsl_cdf_beta_Pinv(pt.p, pt.a, pt.b) : gsl_cdf_beta_Qinv(pt.q, pt.a, pt.b);
      }},
-    {"f", [](const Point &pt) { double x; invf(pt.p, pt.q, pt.a, pt.b, &x); return x; },
+    {"f",
+     [](const Point &pt) {
+       double x;
+       invf(pt.p, pt.q, pt.a, pt.b, &x);
+       return x;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, f, dfn = pt.a, dfd = pt.b, bound;
@@ -168,18 +194,26 @@ const Law laws[] = {
      [](const Point &pt) {
        return pt.p <= pt.q ? gsl_cdf_fdist_Pinv(pt.p, pt.a, pt.b) : gsl_cdf_fdist_Qinv(pt.q, pt.a, pt.b);
      }},
-    {"bin", [](const Point &pt) { double s; invbin(pt.p, pt.q, pt.a, pt.b, 1.0 - pt.b, &s); return s; },
+    {"bin",
+     [](const Point &pt) {
+       double s;
+       invbin(pt.p, pt.q, pt.a, pt.b, 1.0 - pt.b, &s);
+       return s;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, s, xn = pt.a, pr = pt.b, ompr = 1.0 - pt.b, bound;
        cdfbin(&which, &p, &q, &s, &xn, &pr, &ompr, &status, &bound);
        return s;
      },
-     [](const Point &pt) {
-       return boost_quantile(bm::binomial_distribution<double, DiscretePolicy>(pt.a, pt.b), pt);
-     },
+     [](const Point &pt) { return boost_quantile(bm::binomial_distribution<double, DiscretePolicy>(pt.a, pt.b), pt); },
      nullptr},
-    {"nbn", [](const Point &pt) { double s; invnbn(pt.p, pt.q, pt.a, pt.b, 1.0 - pt.b, &s); return s; },
+    {"nbn",
+     [](const Point &pt) {
+       double s;
+       invnbn(pt.p, pt.q, pt.a, pt.b, 1.0 - pt.b, &s);
+       return s;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, s, xn = pt.a, pr = pt.b, ompr = 1.0 - pt.b, bound;
@@ -190,7 +224,12 @@ const Law laws[] = {
        return boost_quantile(bm::negative_binomial_distribution<double, DiscretePolicy>(pt.a, pt.b), pt);
      },
      nullptr},
-    {"poi", [](const Point &pt) { double s; invpoi(pt.p, pt.q, pt.a, &s); return s; },
+    {"poi",
+     [](const Point &pt) {
+       double s;
+       invpoi(pt.p, pt.q, pt.a, &s);
+       return s;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, s, xlam = pt.a, bound;
@@ -199,7 +238,12 @@ const Law laws[] = {
      },
      [](const Point &pt) { return boost_quantile(bm::poisson_distribution<double, DiscretePolicy>(pt.a), pt); },
      nullptr},
-    {"chn", [](const Point &pt) { double x; invchn(pt.p, pt.q, pt.a, pt.b, &x); return x; },
+    {"chn",
+     [](const Point &pt) {
+       double x;
+       invchn(pt.p, pt.q, pt.a, pt.b, &x);
+       return x;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, x, df = pt.a, pnonc = pt.b, bound;
@@ -210,7 +254,12 @@ const Law laws[] = {
        return boost_quantile(bm::non_central_chi_squared_distribution<double, Policy>(pt.a, pt.b), pt);
      },
      nullptr},
-    {"fnc", [](const Point &pt) { double x; invfnc(pt.p, pt.q, pt.a, pt.b, pt.c, &x); return x; },
+    {"fnc",
+     [](const Point &pt) {
+       double x;
+       invfnc(pt.p, pt.q, pt.a, pt.b, pt.c, &x);
+       return x;
+     },
      [](const Point &pt) {
        int which = 2, status;
        double p = pt.p, q = pt.q, f, dfn = pt.a, dfd = pt.b, pnonc = pt.c, bound;
@@ -233,9 +282,8 @@ int register_all() {
     for (const auto &[peer, solve] : entries) {
       if (!*solve) continue;
       const std::string name = std::string("BM_inv_") + law.name + "_" + peer;
-      benchmark::RegisterBenchmark(name.c_str(), [law_name = std::string(law.name), solve](benchmark::State &s) {
-        run(s, law_name, *solve);
-      });
+      benchmark::RegisterBenchmark(
+          name.c_str(), [law_name = std::string(law.name), solve](benchmark::State &s) { run(s, law_name, *solve); });
     }
   }
   return 0;

@@ -23,8 +23,7 @@ namespace distfn {
 // and bound (the limit broken or reached; NaN where there is none).
 class Error : public std::runtime_error {
  public:
-  Error(const std::string &what, int status, double bound)
-      : std::runtime_error(what), status_(status), bound_(bound) {}
+  Error(const std::string &what, int status, double bound) : std::runtime_error(what), status_(status), bound_(bound) {}
   int status() const noexcept { return status_; }
   double bound() const noexcept { return bound_; }
 
@@ -255,8 +254,7 @@ class noncentral_chi_squared {
  private:
   static double solve(int which, double x, double df, double pnonc, double p) {
     double q = 1.0 - p;
-    detail::front_end("cdfchn", names,
-                      [&](int *st, double *b) { cdfchn(&which, &p, &q, &x, &df, &pnonc, st, b); });
+    detail::front_end("cdfchn", names, [&](int *st, double *b) { cdfchn(&which, &p, &q, &x, &df, &pnonc, st, b); });
     return which == 3 ? df : pnonc;
   }
   static constexpr const char *names[] = {"which", "p", "q", "x", "df", "pnonc"};
@@ -466,8 +464,7 @@ class binomial {
  private:
   static double solve_case(int which, double s, double n, double pr, double p) {
     double q = 1.0 - p, ompr = 1.0 - pr;
-    detail::front_end("cdfbin", names,
-                      [&](int *st, double *b) { cdfbin(&which, &p, &q, &s, &n, &pr, &ompr, st, b); });
+    detail::front_end("cdfbin", names, [&](int *st, double *b) { cdfbin(&which, &p, &q, &s, &n, &pr, &ompr, st, b); });
     return which == 3 ? n : pr;
   }
   static constexpr const char *names[] = {"which", "p", "q", "s", "xn", "pr", "ompr"};
@@ -506,8 +503,7 @@ class negative_binomial {
  private:
   static double solve_case(int which, double s, double n, double pr, double p) {
     double q = 1.0 - p, ompr = 1.0 - pr;
-    detail::front_end("cdfnbn", names,
-                      [&](int *st, double *b) { cdfnbn(&which, &p, &q, &s, &n, &pr, &ompr, st, b); });
+    detail::front_end("cdfnbn", names, [&](int *st, double *b) { cdfnbn(&which, &p, &q, &s, &n, &pr, &ompr, st, b); });
     return which == 3 ? n : pr;
   }
   static constexpr const char *names[] = {"which", "p", "q", "s", "xn", "pr", "ompr"};

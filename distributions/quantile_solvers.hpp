@@ -35,16 +35,15 @@ inline constexpr double final_step = 1e-6;
 inline constexpr int halley_step_limit = 100;
 
 // Halley's iteration on g(x) = ln(tail(x)/target) inside (lo, hi), the root
-// bracketed as it goes; the tail increases with x when increasing.  With log_variable the iteration runs in ln x (x > 0),
-// where the tails of x^a-like laws are linear.  evaluate(x) returns the
-// TailPoint at x.  Returns NaN when an evaluation gives NaN.
+// bracketed as it goes; the tail increases with x when increasing.  With
+// log_variable the iteration runs in ln x (x > 0), where the tails of
+// x^a-like laws are linear.  evaluate(x) returns the TailPoint at x.
+// Returns NaN when an evaluation gives NaN.
 template <typename Evaluate>
-double halley(double x, double lo, double hi, double target, bool increasing, bool log_variable,
-              Evaluate &&evaluate) {
+double halley(double x, double lo, double hi, double target, bool increasing, bool log_variable, Evaluate &&evaluate) {
   double previous_step = infinity;
   for (int iteration = 0; iteration < halley_step_limit; ++iteration) {
     const TailPoint pt = evaluate(x);
-
     if (std::isnan(pt.tail)) return pt.tail;
     if (pt.tail == target) return x;
     const bool root_below = (pt.tail > target) == increasing;
@@ -147,8 +146,6 @@ SecantResult secant(double s0, double s1, double lower, double upper, bool incre
     }
     a = b;
     b = {next, g(next)};
-
-
   }
   if (b.g == 0.0) return {b.s, 0};
   // Anderson-Bjorck on the bracket between a and b; b is the latest point.

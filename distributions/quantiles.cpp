@@ -62,7 +62,8 @@ double normal_quantile(double p, double q) {
     const double x2 = x * x;
     x += u * (1.0 + u * (0.5 * x + u * ((2.0 * x2 + 1.0) * one_sixth + u * x * (6.0 * x2 + 7.0) * one_24th)));
     const double u2 = u * u;
-    if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) > normal_final_residual * std::fmax(std::fabs(x), normal_least_scale))) {
+    if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) >
+          normal_final_residual * std::fmax(std::fabs(x), normal_least_scale))) {
       break;
     }
   }
@@ -72,9 +73,7 @@ double normal_quantile(double p, double q) {
 // The normal quantile of (p, q) to the 1e-8 or so of its rational start
 // (far less near the 1e-300 end): enough for a start, at a fraction of the
 // cost of the converged dinvnr.
-double rough_normal_quantile(double p, double q) {
-  return p <= q ? stvaln(&p) : -stvaln(&q);
-}
+double rough_normal_quantile(double p, double q) { return p <= q ? stvaln(&p) : -stvaln(&q); }
 
 // ---- beta ------------------------------------------------------------------
 
@@ -202,9 +201,8 @@ double gamma_quantile(double p, double q, double a) {
     gratio(&aa, &xx, &cum, &ccum, &ind);
     if (cum > 1.5) return TailPoint{kNaN, 0.0, 0.0};
     const double density =
-        known_density > 0.0
-            ? known_density * std::exp((a - 1.0) * std::log1p((t - known_x) / known_x) - (t - known_x))
-            : rcomp(&aa, &xx) / t;
+        known_density > 0.0 ? known_density * std::exp((a - 1.0) * std::log1p((t - known_x) / known_x) - (t - known_x))
+                            : rcomp(&aa, &xx) / t;
     known_x = t;
     known_density = density;
     const double curvature = (a - 1.0) / t - 1.0;
@@ -278,8 +276,8 @@ int solve_noncentral(double p, double start, double *x, Tails &&tails) {
     return log_ratio(cum, p);
   };
   const double u = std::log(start > 0.0 && std::isfinite(start) ? start : 1.0);
-  const SecantResult r = secant(u, u + noncentral_first_step, log_smallest_normal, log_largest_parameter, true,
-                                noncentral_tolerance, g);
+  const SecantResult r =
+      secant(u, u + noncentral_first_step, log_smallest_normal, log_largest_parameter, true, noncentral_tolerance, g);
   const int status = report_search_result(r, x);
   if (status == status_success) *x = std::exp(r.s);
   if (status == status_at_lower_limit) *x = 0.0;
@@ -310,7 +308,6 @@ struct Patnaik {
 Patnaik patnaik(double df, double pnonc) {
   return {(df + 2.0 * pnonc) / (df + pnonc), (df + pnonc) * (df + pnonc) / (df + 2.0 * pnonc)};
 }
-
 
 // |t| given the tail pair: closed forms for df = 1 (the Cauchy law,
 // |t| = cot(pi tail)) and df = 2 (F(t) = 1/2 + t / (2 sqrt(2 + t^2)), so
@@ -369,8 +366,8 @@ int invt(double p, double q, double df, double *t) {
 }
 
 int invf(double p, double q, double dfn, double dfd, double *f) {
-  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true),
-                                positive(5, &dfn, true), positive(6, &dfd, true)};
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), positive(5, &dfn, true),
+                                positive(6, &dfd, true)};
   if (const int status = reject(rules, true, p, q, f)) return status;
   // F = (dfd / dfn) x / (1 - x) with I_x(dfn/2, dfd/2) = p.
   const Complements c = beta_quantile(p, q, 0.5 * dfn, 0.5 * dfd);
@@ -378,16 +375,15 @@ int invf(double p, double q, double dfn, double dfd, double *f) {
 }
 
 int invgam(double p, double q, double shape, double scale, double *x) {
-  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true),
-                                positive(5, &shape, true), positive(6, &scale, true)};
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), positive(5, &shape, true),
+                                positive(6, &scale, true)};
   if (const int status = reject(rules, true, p, q, x)) return status;
   // The front end evaluates P(shape, x scale): scale is a rate.
   return report_positive(gamma_quantile(p, q, shape) / scale, x);
 }
 
 int invchi(double p, double q, double df, double *x) {
-  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true),
-                                positive(5, &df, true)};
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), positive(5, &df, true)};
   if (const int status = reject(rules, true, p, q, x)) return status;
   return report_positive(2.0 * gamma_quantile(p, q, 0.5 * df), x);
 }
@@ -432,8 +428,8 @@ int invbin(double p, double q, double xn, double pr, double ompr, double *s) {
 }
 
 int invnbn(double p, double q, double xn, double pr, double ompr, double *s) {
-  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true),
-                                non_negative(5, &xn, true), probability(6, &pr, true), probability(7, &ompr, true)};
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), non_negative(5, &xn, true),
+                                probability(6, &pr, true), probability(7, &ompr, true)};
   if (const int status = reject(rules, true, p, q, s)) return status;
   double bound;
   int status = status_success;

@@ -102,8 +102,10 @@ bool noncentral(const Row &r) { return r.function == "chn" || r.function == "fnc
 // d moves the quantile by d p / (x density) = d kappa p / min(p, q).
 double noncentral_allowance(const Row &r) {
   double x = static_cast<double>(r.quantile), a = r.a, b = r.b, c = r.c, cum, ccum;
-  if (r.function == "chn") cumchn(&x, &a, &b, &cum, &ccum);
-  else cumfnc(&x, &a, &b, &c, &cum, &ccum);
+  if (r.function == "chn")
+    cumchn(&x, &a, &b, &cum, &ccum);
+  else
+    cumfnc(&x, &a, &b, &c, &cum, &ccum);
   const double d = std::fabs(cum - r.p) / r.p;
   return 2.0 * d * r.kappa * r.p / std::min(r.p, r.q) / kUlp + 64.0 * std::max(1.0, r.kappa);
 }
@@ -122,15 +124,16 @@ TEST(QuantileFunctions, MatchReferencesInBothTails) {
   for (const Row &r : rows) {
     const Result got = inverse(r);
     const double exact = static_cast<double>(r.quantile);
-    const double ulps = exact == 0.0 ? std::fabs(got.x) / kUlp
-                                     : static_cast<double>(std::fabs(got.x - r.quantile) / std::fabs(r.quantile)) / kUlp;
+    const double ulps = exact == 0.0
+                            ? std::fabs(got.x) / kUlp
+                            : static_cast<double>(std::fabs(got.x - r.quantile) / std::fabs(r.quantile)) / kUlp;
     // Relative error at most max(8 ulps max(1, kappa), 16 kappa_f kappa ulps).
-    const double bound = noncentral(r) ? noncentral_allowance(r)
-                                       : std::max(8.0 * std::max(1.0, r.kappa), 16.0 * r.kappa_f * r.kappa);
+    const double bound =
+        noncentral(r) ? noncentral_allowance(r) : std::max(8.0 * std::max(1.0, r.kappa), 16.0 * r.kappa_f * r.kappa);
     EXPECT_EQ(got.status, 0) << r.function << " p=" << r.p << " q=" << r.q;
-    EXPECT_LE(ulps, bound) << r.function << "(p=" << r.p << ", q=" << r.q << ", " << r.a << ", " << r.b << ", "
-                           << r.c << ") = " << got.x << ", exact " << exact << ", kappa " << r.kappa
-                           << ", kappa_f " << r.kappa_f;
+    EXPECT_LE(ulps, bound) << r.function << "(p=" << r.p << ", q=" << r.q << ", " << r.a << ", " << r.b << ", " << r.c
+                           << ") = " << got.x << ", exact " << exact << ", kappa " << r.kappa << ", kappa_f "
+                           << r.kappa_f;
     Summary &s = summary[r.function];
     ++s.rows;
     s.max_ulps = std::max(s.max_ulps, ulps);
@@ -138,8 +141,8 @@ TEST(QuantileFunctions, MatchReferencesInBothTails) {
     s.max_ulps_over_bound = std::max(s.max_ulps_over_bound, ulps / bound);
   }
   for (const auto &[function, s] : summary) {
-    std::cout << "inv" << function << ": " << s.rows << " points, max error " << s.max_ulps
-              << " ulps, max kappa " << s.max_kappa << ", max error / bound " << s.max_ulps_over_bound << "\n";
+    std::cout << "inv" << function << ": " << s.rows << " points, max error " << s.max_ulps << " ulps, max kappa "
+              << s.max_kappa << ", max error / bound " << s.max_ulps_over_bound << "\n";
   }
 }
 
@@ -152,8 +155,8 @@ TEST(QuantileFunctions, AgreeWithTheFrontEndSearch) {
     // cdfbet searches y = 1 - x when p > q: its tolerance is relative to y.
     const double searched = r.function == "bet" && r.p > r.q ? 1.0 - got.x : got.x;
     EXPECT_LE(std::fabs(got.x - fe.x), 2.0 * kFrontEndTolerance * std::fabs(searched) + kFrontEndAbsoluteTolerance)
-        << r.function << "(p=" << r.p << ", q=" << r.q << ", " << r.a << ", " << r.b << ", " << r.c
-        << "): " << got.x << " vs front end " << fe.x;
+        << r.function << "(p=" << r.p << ", q=" << r.q << ", " << r.a << ", " << r.b << ", " << r.c << "): " << got.x
+        << " vs front end " << fe.x;
   }
 }
 
@@ -170,8 +173,10 @@ void check_cases(const std::vector<StatusCase> &cases) {
   for (const StatusCase &c : cases) {
     double out = 12345.0;
     EXPECT_EQ(c.call(&out), c.status) << c.what;
-    if (std::isnan(c.output)) EXPECT_TRUE(std::isnan(out)) << c.what << ": " << out;
-    else EXPECT_EQ(out, c.output) << c.what;
+    if (std::isnan(c.output))
+      EXPECT_TRUE(std::isnan(out)) << c.what << ": " << out;
+    else
+      EXPECT_EQ(out, c.output) << c.what;
   }
 }
 
@@ -269,8 +274,7 @@ TEST(DistfnHpp, QuantilesInvertTheCumulativeFunctions) {
   EXPECT_NEAR(distfn::poisson(4).cdf(distfn::poisson(4).quantile(0.6)), 0.6, 1e-14);
   EXPECT_NEAR(distfn::binomial(20, 0.3).cdf(distfn::binomial(20, 0.3).quantile(0.6)), 0.6, 1e-14);
   EXPECT_NEAR(distfn::negative_binomial(5, 0.4).cdf(distfn::negative_binomial(5, 0.4).quantile(0.6)), 0.6, 1e-14);
-  EXPECT_NEAR(distfn::noncentral_chi_squared(3, 2).cdf(distfn::noncentral_chi_squared(3, 2).quantile(0.4)), 0.4,
-              1e-8);
+  EXPECT_NEAR(distfn::noncentral_chi_squared(3, 2).cdf(distfn::noncentral_chi_squared(3, 2).quantile(0.4)), 0.4, 1e-8);
   EXPECT_NEAR(distfn::noncentral_f(3, 9, 2).cdf(distfn::noncentral_f(3, 9, 2).quantile(0.4)), 0.4, 1e-8);
 }
 

@@ -1,7 +1,6 @@
 // Critical values and confidence bounds from distfn.hpp: the same figures as
 // critical_values.c, and a failure as an exception.
 #include <cstdio>
-
 #include <distfn.hpp>
 
 int main() {
