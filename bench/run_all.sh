@@ -56,6 +56,7 @@ run_benchmark bench_special_functions
 run_benchmark bench_beta
 run_benchmark bench_gamma_normal
 run_benchmark bench_front_ends
+run_benchmark bench_quantile_functions
 run_benchmark bench_distributions --accuracy_out="$results/distfn_accuracy.csv"
 if [ -x "$build_dir/bench/bench_peer_hdr" ]; then
   run_benchmark bench_peer_hdr

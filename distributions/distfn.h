@@ -266,6 +266,31 @@ void cdfpoi(int *which, double *p, double *q, double *s, double *xlam, int *stat
 /* Student's t: 1 p,q; 2 t; 3 df. */
 void cdft(int *which, double *p, double *q, double *t, double *df, int *status, double *bound);
 
+/* ---- Quantile functions ------------------------------------------------- */
+
+/* Each solves the equation of its front end's case 2 (which = 2) to full
+ * double precision: the cumulative function of the smaller of the tails p and
+ * q equal to it (noncentral laws: the lower tail equal to p, q never read).
+ * Returns the front end's status: 0 solved; -k the argument the front end
+ * reports at position k (counting which as 1) out of range, NaN or infinite;
+ * 3 p + q is not 1; 4 pr + ompr is not 1; 1 or 2 the answer lies below or
+ * beyond the front end's search range, the output set to that limit; 10 the
+ * cumulative function failed.  On an argument error the output is NaN.
+ * Counts s (binomial, negative binomial, Poisson) are continuous, as in the
+ * front ends. */
+int invbet(double p, double q, double a, double b, double *x, double *y);
+int invbin(double p, double q, double xn, double pr, double ompr, double *s);
+int invnbn(double p, double q, double xn, double pr, double ompr, double *s);
+int invchi(double p, double q, double df, double *x);
+int invchn(double p, double q, double df, double pnonc, double *x);
+int invf(double p, double q, double dfn, double dfd, double *f);
+int invfnc(double p, double q, double dfn, double dfd, double pnonc, double *f);
+/* scale is the rate of x, as in cdfgam: P(shape, x scale) = p. */
+int invgam(double p, double q, double shape, double scale, double *x);
+int invnor(double p, double q, double mean, double sd, double *x);
+int invpoi(double p, double q, double xlam, double *s);
+int invt(double p, double q, double df, double *t);
+
 #if defined(__GNUC__)
 #pragma GCC visibility pop
 #endif

@@ -50,6 +50,16 @@ constexpr int whole_part(double x) {
 
 }  // namespace distfn
 
+// ---- normal distribution -------------------------------------------------------
+
+namespace distfn {
+
+// The Cornish-Fisher t quantile magnitude of dt1 for a normal quantile
+// magnitude x, which the caller may approximate.
+double cornish_fisher_t(double x, double df);
+
+}  // namespace distfn
+
 // ---- incomplete beta ratio ---------------------------------------------------
 
 namespace distfn {

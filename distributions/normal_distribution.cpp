@@ -195,16 +195,7 @@ double dinvnr(double *p, double *q) {
 }
 
 double dt1(double *p, double *q, double *df) {
-  const double x = std::fabs(dinvnr(p, q));
-  const double xx = x * x;
-  double sum = x;
-  double denpow = 1.0;
-  for (std::size_t i = 0; i < cornish_fisher::terms; ++i) {
-    const auto row = std::span(cornish_fisher::coef[i]).first(cornish_fisher::ideg[i]);
-    const double term = distfn::polynomial_ascending(row, xx) * x;
-    denpow *= *df;
-    sum += term / (denpow * cornish_fisher::denom[i]);
-  }
+  const double sum = distfn::cornish_fisher_t(std::fabs(dinvnr(p, q)), *df);
   return *p >= 0.5 ? sum : -sum;
 }
 
@@ -218,3 +209,20 @@ double dlanor(double *x) {
 }
 
 }  // extern "C"
+
+namespace distfn {
+
+double cornish_fisher_t(double x, double df) {
+  const double xx = x * x;
+  double sum = x;
+  double denpow = 1.0;
+  for (std::size_t i = 0; i < cornish_fisher::terms; ++i) {
+    const auto row = std::span(cornish_fisher::coef[i]).first(cornish_fisher::ideg[i]);
+    const double term = distfn::polynomial_ascending(row, xx) * x;
+    denpow *= df;
+    sum += term / (denpow * cornish_fisher::denom[i]);
+  }
+  return sum;
+}
+
+}  // namespace distfn

@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 prefix=$work/prefix
 
 cmake --install "$build_dir" --prefix "$prefix" >/dev/null
-for f in include/varrow.h include/varrow.hpp include/distfn.h lib/libvarrow.a lib/libdistfn.a lib/libipmpar.a \
+for f in include/varrow.h include/varrow.hpp include/distfn.h include/distfn.hpp lib/libvarrow.a lib/libdistfn.a lib/libipmpar.a \
          lib/cmake/varrow/varrowConfig.cmake lib/pkgconfig/varrow.pc lib/pkgconfig/distfn.pc; do
   [ -e "$prefix/$f" ] || { echo "not installed: $f"; exit 1; }
 done
@@ -20,15 +20,30 @@ cmake -S "$examples" -B "$work/cmake-build" -DCMAKE_PREFIX_PATH="$prefix" -DCMAK
 cmake --build "$work/cmake-build" >/dev/null
 "$work/cmake-build/latency_c" > "$work/cmake_c.out"
 "$work/cmake-build/latency_cpp" > "$work/cmake_cpp.out"
+"$work/cmake-build/critical_values_c" > "$work/critical_cmake_c.out"
+"$work/cmake-build/critical_values_cpp" > "$work/critical_cmake_cpp.out"
 
 export PKG_CONFIG_PATH=$prefix/lib/pkgconfig
 cc -std=c11 -Wall -Wextra -Werror "$examples/latency.c" -o "$work/pc_c" $(pkg-config --cflags --libs varrow)
 c++ -std=c++20 -Wall -Wextra -Werror "$examples/latency.cpp" -o "$work/pc_cpp" $(pkg-config --cflags --libs varrow)
 "$work/pc_c" > "$work/pc_c.out"
 "$work/pc_cpp" > "$work/pc_cpp.out"
+cc -std=c11 -Wall -Wextra -Werror "$examples/critical_values.c" -o "$work/critical_pc_c" \
+  $(pkg-config --cflags --libs distfn)
+c++ -std=c++20 -Wall -Wextra -Werror "$examples/critical_values.cpp" -o "$work/critical_pc_cpp" \
+  $(pkg-config --cflags --libs distfn)
+"$work/critical_pc_c" > "$work/critical_pc_c.out"
+"$work/critical_pc_cpp" > "$work/critical_pc_cpp.out"
 
 cat "$work/cmake_c.out"
 for out in cmake_cpp pc_c pc_cpp; do
   diff -u "$work/cmake_c.out" "$work/$out.out"
 done
 grep -q '^count: 1000$' "$work/cmake_c.out"
+
+# The quantile examples: C and C++ print the same figures.
+cat "$work/critical_cmake_c.out"
+for out in critical_cmake_cpp critical_pc_c critical_pc_cpp; do
+  diff -u "$work/critical_cmake_c.out" "$work/$out.out"
+done
+grep -q '^t(9) 97.5%: 2.262157162' "$work/critical_cmake_c.out"

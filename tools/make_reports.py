@@ -570,6 +570,85 @@ def evaluation_table(accuracy):
                  rows)
 
 
+# bench_quantile_functions: BM_inv_<law>_<peer>, peers in this order.
+INVERSE_PEERS = [("distfn", "inv*"), ("front_end", "front end"), ("boost", "Boost.Math"), ("gsl", "GSL")]
+INVERSE_LAWS = ["nor", "t", "chi", "gam", "bet", "f", "bin", "nbn", "poi", "chn", "fnc"]
+INVERSE_NAMES = {"nor": "invnor", "t": "invt", "chi": "invchi", "gam": "invgam", "bet": "invbet", "f": "invf",
+                 "bin": "invbin", "nbn": "invnbn", "poi": "invpoi", "chn": "invchn", "fnc": "invfnc"}
+
+
+def inverse_runs(runs):
+    """law -> peer -> the median run of bench_quantile_functions."""
+    found = {}
+    for name, b in runs.items():
+        m = re.match(r"BM_inv_([a-z]+)_(distfn|front_end|boost|gsl)$", name)
+        if m and b["program"] == "bench_quantile_functions":
+            found.setdefault(m.group(1), {})[m.group(2)] = b
+    return found
+
+
+def inverse_section(runs, quantity):
+    """quantity "time": ns per call and ratios; "error": max and median error in units of 2^-52."""
+    found = inverse_runs(runs)
+    rows = []
+    for law in INVERSE_LAWS:
+        peers = found.get(law)
+        if not peers:
+            continue
+        cells = [f"`{INVERSE_NAMES[law]}`"]
+        for key, _ in INVERSE_PEERS:
+            b = peers.get(key)
+            if quantity == "time":
+                cells.append(f"{b['ns_per_call']:.0f}" if b else "–")
+            else:
+                cells.append(f"{fmt(b['max_err'])} / {fmt(b['median_err'])}" if b else "–")
+        if quantity == "time":
+            ours, boost = peers.get("distfn"), peers.get("boost")
+            cells.append(f"{ours['ns_per_call'] / boost['ns_per_call']:.2f}" if ours and boost else "–")
+            cells.append(f"{int(ours['points'])}" if ours else "–")
+        rows.append(cells)
+    header = ["function"] + [label for _, label in INVERSE_PEERS]
+    if quantity == "time":
+        return table([h + (" ns" if i else "") for i, h in enumerate(header)] + ["inv* / Boost", "points"], rows)
+    return table([h + (" max / median" if i else "") for i, h in enumerate(header)], rows)
+
+
+def inverse_plot(runs, info, path):
+    found = inverse_runs(runs)
+    laws = [law for law in INVERSE_LAWS if law in found]
+    if not laws:
+        return False
+    fig, axes = plt.subplots(1, 2, figsize=(13, 4.8))
+    colours = ["#1f77b4", "#9467bd", "#ff7f0e", "#2ca02c"]
+    width = 0.8 / len(INVERSE_PEERS)
+    for ax, counter, title in zip(axes, ("ns_per_call", "max_err"),
+                                  ("median ns per call (log scale)", "max error, units of 2^-52 (log scale)")):
+        for i, (key, label) in enumerate(INVERSE_PEERS):
+            xs = [j + (i - 1.5) * width for j in range(len(laws))]
+            # A missing peer draws no bar; an infinite error is drawn at the top.
+            vals = [min(max(found[law][key][counter], 0.1), 1e20) if key in found[law] else 0 for law in laws]
+            ax.bar(xs, vals, width, label=label, color=colours[i])
+        ax.set_xticks(range(len(laws)))
+        ax.set_xticklabels([INVERSE_NAMES[law] for law in laws], rotation=30, ha="right")
+        ax.set_yscale("log")
+        ax.set_title(title)
+        ax.grid(axis="y", alpha=0.3)
+    axes[0].legend()
+    fig.suptitle(f"Quantile functions against Boost.Math and GSL\n{figure_caption(info)}", fontsize=10)
+    fig.tight_layout()
+    fig.savefig(path, dpi=90)
+    plt.close(fig)
+    return True
+
+
+INVERSE_INTRO = ("The quantile functions `inv*` solve the equation of their front end's case 2 to full precision "
+                 "(`bench_quantile_functions`): each law on the points of `tests/data/inverse_quantiles.csv` "
+                 "whose smaller tail is at least 1e-30, every peer on the same points in the same run. Boost.Math "
+                 "runs with `promote_double<false>` (discrete laws with `discrete_quantile<real>`, the continuous "
+                 "count the front ends solve for), GSL's `_Pinv`/`_Qinv` by the smaller tail; GSL has no "
+                 "discrete or noncentral inverses. A failure (exception, NaN) counts as an infinite error.")
+
+
 def performance_document(info, runs, accuracy, histstat, postgres, python_section, plots):
     targets = histogram_targets(runs, histstat) + distfn_targets(accuracy)
     met = sum(1 for t in targets if t[-1] == "met")
@@ -640,6 +719,9 @@ def performance_document(info, runs, accuracy, histstat, postgres, python_sectio
               "### Front-end quantiles with their evaluation counts (bench_front_ends)", "",
               counter_section(runs, "bench_front_ends", ["ns_per_call", "evals_per_solve", "median_err", "max_err"]),
               ""]
+    if inverse_runs(runs):
+        parts += ["## Quantile functions against Boost.Math and GSL", "", INVERSE_INTRO, "",
+                  "![quantile functions](perf_quantile_functions.png)", "", inverse_section(runs, "time"), ""]
     return "\n".join(parts)
 
 
@@ -698,6 +780,12 @@ def accuracy_document(info, runs, accuracy, results):
     parts += ["## Incomplete gamma ratio, normal and gaminv (bench_gamma_normal)", "",
               "Units of 2^-52; for gaminv the error of P (or Q) at the returned x against p.", "",
               counter_section(runs, "bench_gamma_normal", ["median_ulp", "max_ulp"]), ""]
+    if inverse_runs(runs):
+        parts += ["## Quantile functions (inv*) against Boost.Math and GSL", "", INVERSE_INTRO, "",
+                  "The test suite holds every `inv*` to max(8 max(1, kappa), 16 kappa_F kappa) units over both "
+                  "tails from 1e-300 (`tests/test_quantile_functions.cpp`), kappa the quantile's condition number "
+                  "and kappa_F the cumulative function's; the noncentral laws to what their truncated sums allow.",
+                  "", inverse_section(runs, "error"), ""]
     return "\n".join(parts)
 
 
@@ -714,6 +802,7 @@ def main():
     if accuracy:
         speed_plot(accuracy, info, docs / "perf_distfn.png")
         accuracy_plot(accuracy, info, docs / "accuracy_distfn.png")
+    inverse_plot(runs, info, docs / "perf_quantile_functions.png")
     postgres = read_postgres(results)
     python_path = results / "python.md"
     python_section = python_path.read_text() if python_path.exists() else ""

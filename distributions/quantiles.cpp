@@ -1,0 +1,490 @@
+// Quantile functions: each solves the equation of its front end's case 2 (the
+// cumulative function of the smaller tail equal to its target) to full double
+// precision.  The continuous laws take a close start and Halley steps with
+// the density, which the incomplete beta and gamma ratios give as their
+// prefactors; the discrete laws (whose count is continuous here, as in the
+// front ends) and the noncentral ones, whose derivative in the solved
+// quantity has no closed form, take secant steps from a normal-approximation
+// start.
+
+#include <cmath>
+#include <limits>
+
+#include "distfn.h"
+#include "distfn_internal.hpp"
+#include "front_end_common.hpp"
+#include "quantile_solvers.hpp"
+
+using namespace distfn::front_end;
+using namespace distfn::quantile;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double inverse_sqrt_two_pi = 0.3989422804014327;
+constexpr double pi = 3.141592653589793;
+constexpr int status_evaluation_failed = status_gamma_error;
+
+// Common checks: the arguments by the front end's rules, then p + q.  On
+// failure the output is NaN and the status is returned.
+int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double q, double *output) {
+  int status = status_success;
+  double bound = 0.0;
+  if (reject_arguments(rules, &status, &bound) ||
+      (check_sum && reject_unit_sum(p, q, status_p_plus_q, &status, &bound))) {
+    *output = kNaN;
+    return status;
+  }
+  return status_success;
+}
+
+// The standard normal quantile of the smaller tail pair (p, q).  From a
+// start x with u = (tail - Phi(x)) / phi(x), the step d with
+// Phi(x + d) = tail is the inverted Taylor series of
+//   u = sum_n (-1)^n He_n(x) d^(n+1) / (n+1)!   (DLMF 7.10, 18.7.11):
+//   d = u + x u^2/2 + (2x^2 + 1) u^3/6 + x (6x^2 + 7) u^4/24 + O(x^4 u^5),
+// so one evaluation suffices once |u| is below about 1e-4 / (1 + x^2)^(1/2).
+constexpr int normal_step_limit = 10;
+constexpr double normal_final_residual = 1e-17;
+// Near the median the quantile needs absolute, not relative, accuracy.
+constexpr double normal_least_scale = 1e-3;
+constexpr double one_sixth = 1.0 / 6.0;
+constexpr double one_24th = 1.0 / 24.0;
+
+double normal_quantile(double p, double q) {
+  const bool lower = p <= q;
+  double tail = lower ? p : q;
+  double x = stvaln(&tail);
+  for (int step = 0; step < normal_step_limit; ++step) {
+    double cum, ccum;
+    cumnor(&x, &cum, &ccum);
+    const double u = (tail - cum) / (inverse_sqrt_two_pi * std::exp(-0.5 * x * x));
+    const double x2 = x * x;
+    x += u * (1.0 + u * (0.5 * x + u * ((2.0 * x2 + 1.0) * one_sixth + u * x * (6.0 * x2 + 7.0) * one_24th)));
+    const double u2 = u * u;
+    if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) >
+          normal_final_residual * std::fmax(std::fabs(x), normal_least_scale))) {
+      break;
+    }
+  }
+  return lower ? x : -x;
+}
+
+// The normal quantile of (p, q) to the 1e-8 or so of its rational start
+// (far less near the 1e-300 end): enough for a start, at a fraction of the
+// cost of the converged dinvnr.
+double rough_normal_quantile(double p, double q) { return p <= q ? stvaln(&p) : -stvaln(&q); }
+
+// ---- beta ------------------------------------------------------------------
+
+struct Complements {
+  double x;
+  double y;
+};
+
+// Abramowitz & Stegun 26.5.22: a normal-based quantile for a, b > 1, as x
+// and 1 - x (each formed without cancellation).
+Complements beta_normal_start(double p, double q, double a, double b) {
+  const double z = -rough_normal_quantile(p, q);  // the upper quantile, large for small p
+  const double lambda = (z * z - 3.0) / 6.0;
+  const double ra = 1.0 / (2.0 * a - 1.0), rb = 1.0 / (2.0 * b - 1.0);
+  const double h = 2.0 / (ra + rb);
+  const double w = z * std::sqrt(h + lambda) / h - (rb - ra) * (lambda + 5.0 / 6.0 - 2.0 / (3.0 * h));
+  return {a / (a + b * std::exp(2.0 * w)), b / (a * std::exp(-2.0 * w) + b)};
+}
+
+// Solves I_v(av, bv) = target (lower) or 1 - I_v(av, bv) = target for v, by
+// Halley steps in ln v; the density is the prefactor v^av (1-v)^bv / B over
+// v (1 - v).
+double beta_solve(double v, double av, double bv, double target, bool lower) {
+  return halley(v, 0.0, 1.0, target, lower, true, [av, bv, lower](double x) {
+    double a = av, b = bv, y = 1.0 - x, w, w1;
+    int ierr;
+    bratio(&a, &b, &x, &y, &w, &w1, &ierr);
+    const double density = brcomp(&a, &b, &x, &y) / (x * y);
+    const double curvature = (a - 1.0) / x - (b - 1.0) / y;
+    return lower ? TailPoint{w, density, curvature} : TailPoint{w1, -density, curvature};
+  });
+}
+
+// x and 1 - x with I_x(a, b) = p, 1 - I_x(a, b) = q, p + q = 1: whichever of
+// x and 1 - x is below 1/2 at the start is solved for, the other follows.
+// A caller's guess, when given, is the start.
+Complements beta_quantile(double p, double q, double a, double b, const Complements *guess = nullptr) {
+  if (p == 0.0) return {0.0, 1.0};
+  if (q == 0.0) return {1.0, 0.0};
+  double start;
+  bool solve_x;
+  if (guess) {
+    solve_x = guess->x <= 0.5;
+    start = solve_x ? guess->x : guess->y;
+  } else {
+    // The power laws of the ends, I_x ~ x^a / (a B) and 1 - I_x ~ y^b / (b B),
+    // which hold in the far tails for any shapes.
+    const double lnb = betaln(&a, &b);
+    const double x_small = std::exp((std::log(p) + std::log(a) + lnb) / a);
+    const double y_small = std::exp((std::log(q) + std::log(b) + lnb) / b);
+    // Where the power law of the smaller tail underflows, so does the
+    // quantile (or its complement): far below 1/b, the other factor is 1.
+    if (p <= q && x_small == 0.0) return {0.0, 1.0};
+    if (q < p && y_small == 0.0) return {1.0, 0.0};
+    if (a > 1.0 && b > 1.0) {
+      // Each power law is below its variable (the other factor of the
+      // density is below 1 there), so the larger start is the closer one.
+      const Complements normal = beta_normal_start(p, q, a, b);
+      solve_x = normal.x <= 0.5;
+      start = solve_x ? std::fmax(normal.x, p <= q ? x_small : 0.0) : std::fmax(normal.y, q < p ? y_small : 0.0);
+      if (!(start <= 0.5)) start = solve_x ? normal.x : normal.y;
+    } else {
+      solve_x = x_small <= 0.5 && (y_small > 0.5 || p <= q);
+      start = solve_x ? x_small : (y_small <= 0.5 ? y_small : b / (a + b));
+    }
+  }
+  // A start that underflowed: the iteration climbs from the least normal.
+  start = std::fmax(start, std::numeric_limits<double>::min());
+  if (solve_x) {
+    const double x = beta_solve(start, a, b, p <= q ? p : q, p <= q);
+    return {x, 1.0 - x};
+  }
+  const double y = beta_solve(start, b, a, q <= p ? q : p, q <= p);
+  return {1.0 - y, y};
+}
+
+constexpr double cornish_fisher_least_df = 3.0;
+constexpr double cornish_fisher_least_tail = 1e-12;
+
+// ---- gamma -----------------------------------------------------------------
+
+// A start for x with P(a, x) = p, Q(a, x) = q.  Lower tail, x small against
+// a + 1: P = x^a e^-x / Gamma(a + 1) (1 + x/(a + 1) + ...) (DLMF 8.7.1), solved
+// by two fixed-point steps from the power law.  Upper tail, x large:
+// Q ~ x^(a-1) e^-x / Gamma(a) (DLMF 8.11.2), two fixed-point steps.  Between:
+// the Wilson-Hilferty cube (P(a, x) ~ Phi(z) with
+// (x/a)^(1/3) = 1 - 1/(9a) + z / (3 sqrt(a))).
+constexpr double power_law_reach = 0.3;
+
+double gamma_start(double p, double q, double a) {
+  if (p <= q) {
+    double ap1 = a + 1.0;
+    const double w = std::log(p) + gamln(&ap1);
+    double x = std::exp(w / a);
+    for (int i = 0; i < 2; ++i) x = std::exp((w + x - std::log1p(x / ap1)) / a);
+    if (x < power_law_reach * ap1) return x;
+  }
+  const double z = rough_normal_quantile(p, q);
+  const double c = 1.0 / (9.0 * a);
+  const double base = 1.0 - c + z * std::sqrt(c);
+  if (q < p && (base <= 0.0 || z > std::sqrt(a) + 3.0)) {
+    const double w = -std::log(q) - gamln(&a);
+    double x = std::fmax(w, 1.0);
+    for (int i = 0; i < 2; ++i) x = w + (a - 1.0) * std::log(x);
+    if (x > 0.0) return x;
+  }
+  return base > 0.0 ? a * base * base * base : a;
+}
+
+// x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start.
+double gamma_quantile(double p, double q, double a) {
+  if (p == 0.0) return 0.0;
+  const bool lower = p <= q;
+  double x = gamma_start(p, q, a);
+  // The power law underflowed: so does the quantile.
+  if (lower && x == 0.0) return 0.0;
+  if (!(x > 0.0 && std::isfinite(x))) x = std::fmax(x, std::numeric_limits<double>::min());
+  // The density x^(a-1) e^-x / Gamma(a) once from rcomp, then by its ratio
+  // (t/k)^(a-1) e^(k-t) from the last point k: a log and an exp instead of
+  // the gamma function again.
+  double known_x = 0.0, known_density = 0.0;
+  return halley(x, 0.0, infinity, lower ? p : q, lower, true, [&](double t) {
+    double aa = a, xx = t, cum, ccum;
+    int ind = 0;
+    gratio(&aa, &xx, &cum, &ccum, &ind);
+    if (cum > 1.5) return TailPoint{kNaN, 0.0, 0.0};
+    const double density =
+        known_density > 0.0 ? known_density * std::exp((a - 1.0) * std::log1p((t - known_x) / known_x) - (t - known_x))
+                            : rcomp(&aa, &xx) / t;
+    known_x = t;
+    known_density = density;
+    const double curvature = (a - 1.0) / t - 1.0;
+    return lower ? TailPoint{cum, density, curvature} : TailPoint{ccum, -density, curvature};
+  });
+}
+
+// A positive quantile beyond the searchable range of the front end is
+// reported at that limit with status 2.
+int report_positive(double value, double *output) {
+  if (std::isnan(value)) {
+    *output = kNaN;
+    return status_evaluation_failed;
+  }
+  if (value > largest_parameter) {
+    *output = largest_parameter;
+    return status_at_upper_limit;
+  }
+  *output = value;
+  return status_success;
+}
+
+// ---- discrete and noncentral laws --------------------------------------------
+
+// A secant search on [lower, upper] (the lower tail increasing in the count
+// when cum_increases) to a relative tolerance, reported as the front end reports its
+// search: status 1 or 2 with the output at the limit passed.
+// Reports a secant search as the front end reports its search: status 1 or 2
+// with the output at the limit passed.
+int report_search_result(const SecantResult &r, double *output) {
+  if (std::isnan(r.s)) {
+    *output = kNaN;
+    return status_evaluation_failed;
+  }
+  *output = r.s;
+  return r.limit == 0 ? status_success : (r.limit == 1 ? status_at_lower_limit : status_at_upper_limit);
+}
+
+// The noncentral searches: their first step in ln x, the relative step in
+// ln x that ends them (their sums stop at a relative term size of 1e-5 or
+// 1e-4, far above it), and their range in ln x.
+constexpr double noncentral_first_step = 0.01;
+constexpr double noncentral_tolerance = 1e-13;
+constexpr double log_smallest_normal = -708.3964185322641;
+constexpr double log_largest_parameter = 690.7755278982137;
+
+// A secant search for a count on [lower, upper], the lower tail increasing
+// with it when cum_increases, to full precision.
+template <typename Tails>
+int solve_count(double p, double q, double start, double spread, double lower, double upper, bool cum_increases,
+                double *s, Tails &&tails) {
+  const bool use_lower = p <= q;
+  const double target = use_lower ? p : q;
+  auto g = [&](double value) {
+    double cum, ccum;
+    tails(value, &cum, &ccum);
+    return log_ratio(use_lower ? cum : ccum, target);
+  };
+  start = std::fmin(std::fmax(start, lower), upper);
+  return report_search_result(
+      secant(start, start + spread, lower, upper, use_lower == cum_increases, full_precision, g), s);
+}
+
+// The search of a noncentral law for the x > 0 with cum(x) = p, in ln x:
+// the lower tail is a power of x there, so ln(cum) is straight in ln x.
+template <typename Tails>
+int solve_noncentral(double p, double start, double *x, Tails &&tails) {
+  auto g = [&](double u) {
+    double cum, ccum;
+    tails(std::exp(u), &cum, &ccum);
+    return log_ratio(cum, p);
+  };
+  const double u = std::log(start > 0.0 && std::isfinite(start) ? start : 1.0);
+  const SecantResult r =
+      secant(u, u + noncentral_first_step, log_smallest_normal, log_largest_parameter, true, noncentral_tolerance, g);
+  const int status = report_search_result(r, x);
+  if (status == status_success) *x = std::exp(r.s);
+  if (status == status_at_lower_limit) *x = 0.0;
+  if (status == status_at_upper_limit) *x = largest_parameter;
+  return status;
+}
+
+// The Cornish-Fisher start of a discrete count with mean mu, deviation sigma
+// and skewness gamma, less the half unit by which the continuous count lags.
+double cornish_fisher_count(double p, double q, double mu, double sigma, double gamma) {
+  const double z = rough_normal_quantile(p, q);
+  return mu + sigma * (z + gamma * (z * z - 1.0) / 6.0) - 0.5;
+}
+
+// A degenerate law (all its mass at the lower end of the count) has no root
+// inside: the count stops at its lower limit.
+int at_lower_limit(double *s) {
+  *s = 0.0;
+  return status_at_lower_limit;
+}
+
+// Patnaik's approximation of a noncentral law by a scaled central one with
+// the same first two moments: the scale and the central degrees of freedom.
+struct Patnaik {
+  double scale;
+  double df;
+};
+Patnaik patnaik(double df, double pnonc) {
+  return {(df + 2.0 * pnonc) / (df + pnonc), (df + pnonc) * (df + pnonc) / (df + 2.0 * pnonc)};
+}
+
+// |t| given the tail pair: closed forms for df = 1 (the Cauchy law,
+// |t| = cot(pi tail)) and df = 2 (F(t) = 1/2 + t / (2 sqrt(2 + t^2)), so
+// |t| = |q - p| / sqrt(2 p q)); otherwise through the beta ratio:
+// P[T <= -|t|] = I_z(df/2, 1/2) / 2 with z = df / (df + t^2) (DLMF 8.17.8).
+double t_magnitude(double p, double q, double df, double tail) {
+  if (df == 1.0) return 1.0 / std::tan(pi * tail);
+  if (df == 2.0) return std::fabs(q - p) / std::sqrt(2.0 * p * q);
+  // The Cornish-Fisher quantile starts the search where it is close: for
+  // df >= 3 outside the far tails.
+  const double t0 = distfn::cornish_fisher_t(std::fabs(rough_normal_quantile(p, q)), df);
+  const Complements guess{df / (df + t0 * t0), t0 * t0 / (df + t0 * t0)};
+  const bool use_guess = df >= cornish_fisher_least_df && tail >= cornish_fisher_least_tail && std::isfinite(t0);
+  const Complements c = beta_quantile(2.0 * tail, std::fabs(q - p), 0.5 * df, 0.5, use_guess ? &guess : nullptr);
+  return std::sqrt(df * (c.y / c.x));
+}
+
+}  // namespace
+
+extern "C" {
+
+int invnor(double p, double q, double mean, double sd, double *x) {
+  const ArgumentRule rules[] = {nonzero_probability(2, &p, true), nonzero_probability(3, &q, true),
+                                any_real(5, &mean, true), positive(6, &sd, true)};
+  if (const int status = reject(rules, true, p, q, x)) return status;
+  *x = p == q ? mean : mean + sd * normal_quantile(p, q);
+  return status_success;
+}
+
+int invbet(double p, double q, double a, double b, double *x, double *y) {
+  const ArgumentRule rules[] = {probability(2, &p, true), probability(3, &q, true), positive(6, &a, true),
+                                positive(7, &b, true)};
+  if (const int status = reject(rules, true, p, q, x)) {
+    *y = kNaN;
+    return status;
+  }
+  const Complements c = beta_quantile(p, q, a, b);
+  *x = c.x;
+  *y = c.y;
+  return std::isnan(c.x) ? status_evaluation_failed : status_success;
+}
+
+int invt(double p, double q, double df, double *t) {
+  const ArgumentRule rules[] = {nonzero_probability(2, &p, true), nonzero_probability(3, &q, true),
+                                positive(5, &df, true)};
+  if (const int status = reject(rules, true, p, q, t)) return status;
+  const bool lower = p <= q;
+  const double tail = lower ? p : q;
+  if (tail == 0.5) {
+    *t = 0.0;
+    return status_success;
+  }
+  const int status = report_positive(t_magnitude(p, q, df, tail), t);
+  if (lower) *t = -*t;
+  return status == status_at_upper_limit && lower ? status_at_lower_limit : status;
+}
+
+int invf(double p, double q, double dfn, double dfd, double *f) {
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), positive(5, &dfn, true),
+                                positive(6, &dfd, true)};
+  if (const int status = reject(rules, true, p, q, f)) return status;
+  // F = (dfd / dfn) x / (1 - x) with I_x(dfn/2, dfd/2) = p.
+  const Complements c = beta_quantile(p, q, 0.5 * dfn, 0.5 * dfd);
+  return report_positive((c.x / c.y) * (dfd / dfn), f);
+}
+
+int invgam(double p, double q, double shape, double scale, double *x) {
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), positive(5, &shape, true),
+                                positive(6, &scale, true)};
+  if (const int status = reject(rules, true, p, q, x)) return status;
+  // The front end evaluates P(shape, x scale): scale is a rate.
+  return report_positive(gamma_quantile(p, q, shape) / scale, x);
+}
+
+int invchi(double p, double q, double df, double *x) {
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), positive(5, &df, true)};
+  if (const int status = reject(rules, true, p, q, x)) return status;
+  return report_positive(2.0 * gamma_quantile(p, q, 0.5 * df), x);
+}
+
+int invpoi(double p, double q, double xlam, double *s) {
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true),
+                                non_negative(5, &xlam, true)};
+  if (const int status = reject(rules, true, p, q, s)) return status;
+  if (xlam == 0.0) return at_lower_limit(s);
+  const double sigma = std::sqrt(xlam);
+  const double start = cornish_fisher_count(p, q, xlam, sigma, 1.0 / sigma);
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, s,
+                     [xlam](double value, double *cum, double *ccum) {
+                       double ss = value, lam = xlam;
+                       cumpoi(&ss, &lam, cum, ccum);
+                     });
+}
+
+int invbin(double p, double q, double xn, double pr, double ompr, double *s) {
+  const ArgumentRule rules[] = {probability(2, &p, true), probability(3, &q, true), positive(5, &xn, true),
+                                probability(6, &pr, true), probability(7, &ompr, true)};
+  if (const int status = reject(rules, true, p, q, s)) return status;
+  double bound;
+  int status = status_success;
+  if (reject_unit_sum(pr, ompr, status_complement_pair, &status, &bound)) {
+    *s = kNaN;
+    return status;
+  }
+  if (pr == 0.0) return at_lower_limit(s);
+  if (q == 0.0 || ompr == 0.0) {
+    // Every count below xn leaves mass above it.
+    *s = xn;
+    return status_success;
+  }
+  const double sigma = std::sqrt(xn * pr * ompr);
+  const double start = cornish_fisher_count(p, q, xn * pr, sigma, (ompr - pr) / sigma);
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, xn, true, s,
+                     [xn, pr, ompr](double value, double *cum, double *ccum) {
+                       double ss = value, n = xn, r = pr, o = ompr;
+                       cumbin(&ss, &n, &r, &o, cum, ccum);
+                     });
+}
+
+int invnbn(double p, double q, double xn, double pr, double ompr, double *s) {
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), non_negative(5, &xn, true),
+                                probability(6, &pr, true), probability(7, &ompr, true)};
+  if (const int status = reject(rules, true, p, q, s)) return status;
+  double bound;
+  int status = status_success;
+  if (reject_unit_sum(pr, ompr, status_complement_pair, &status, &bound)) {
+    *s = kNaN;
+    return status;
+  }
+  if (xn == 0.0 || ompr == 0.0) return at_lower_limit(s);
+  if (pr == 0.0) {
+    *s = largest_parameter;
+    return status_at_upper_limit;
+  }
+  const double sigma = std::sqrt(xn * ompr) / pr;
+  const double start = cornish_fisher_count(p, q, xn * ompr / pr, sigma, (2.0 - pr) / std::sqrt(xn * ompr));
+  return solve_count(p, q, start, 0.1 * sigma + 0.5, 0.0, largest_parameter, true, s,
+                     [xn, pr, ompr](double value, double *cum, double *ccum) {
+                       double ss = value, n = xn, r = pr, o = ompr;
+                       cumnbn(&ss, &n, &r, &o, cum, ccum);
+                     });
+}
+
+int invchn(double p, double q, double df, double pnonc, double *x) {
+  (void)q;  // as in the front end: the noncentral sum gives no accurate upper tail
+  const ArgumentRule rules[] = {in_range(2, &p, 0.0, largest_noncentral_p, true), positive(5, &df, true),
+                                non_negative(6, &pnonc, true)};
+  if (const int status = reject(rules, false, p, 1.0 - p, x)) return status;
+  if (p == 0.0) {
+    *x = 0.0;
+    return status_success;
+  }
+  const Patnaik approx = patnaik(df, pnonc);
+  const double start = approx.scale * 2.0 * gamma_quantile(p, 1.0 - p, 0.5 * approx.df);
+  return solve_noncentral(p, start, x, [df, pnonc](double value, double *cum, double *ccum) {
+    double xx = value, d = df, nc = pnonc;
+    cumchn(&xx, &d, &nc, cum, ccum);
+  });
+}
+
+int invfnc(double p, double q, double dfn, double dfd, double pnonc, double *f) {
+  (void)q;  // as in the front end: the noncentral sum gives no accurate upper tail
+  const ArgumentRule rules[] = {in_range(2, &p, 0.0, largest_noncentral_p, true), positive(5, &dfn, true),
+                                positive(6, &dfd, true), non_negative(7, &pnonc, true)};
+  if (const int status = reject(rules, false, p, 1.0 - p, f)) return status;
+  if (p == 0.0) {
+    *f = 0.0;
+    return status_success;
+  }
+  const Patnaik approx = patnaik(dfn, pnonc);
+  const Complements c = beta_quantile(p, 1.0 - p, 0.5 * approx.df, 0.5 * dfd);
+  // F = (chi2_dfn / dfn) / (chi2_dfd / dfd) with chi2_dfn ~ scale chi2_df.
+  const double start = approx.scale * (c.x / c.y) * (dfd / dfn);
+  return solve_noncentral(p, start, f, [dfn, dfd, pnonc](double value, double *cum, double *ccum) {
+    double ff = value, n = dfn, d = dfd, nc = pnonc;
+    cumfnc(&ff, &n, &d, &nc, cum, ccum);
+  });
+}
+
+}  // extern "C"
