@@ -389,6 +389,7 @@ std::string describe(const PyHistogram &self) {
 
 constexpr size_t max_quantities = 7;
 using FrontEndCall = void (*)(int which, double *quantities, int *status, double *bound);
+using QuantileCall = int (*)(double *quantities);
 
 // A front end called with its quantities taken from an array, in order.
 template <auto function, size_t count>
@@ -398,32 +399,54 @@ void call_front_end(int which, double *q, int *status, double *bound) {
   }(std::make_index_sequence<count>{});
 }
 
+// A quantile function called on its front end's quantities: it reads p and q,
+// writes the outputs that follow them (x and y for the beta, else one) and
+// reads the parameters after those.
+template <auto function, size_t count, size_t outputs = 1>
+int call_quantile(double *q) {
+  return [&]<size_t... o, size_t... i>(std::index_sequence<o...>, std::index_sequence<i...>) {
+    return function(q[0], q[1], q[2 + outputs + i]..., &q[2 + o]...);
+  }(std::make_index_sequence<outputs>{}, std::make_index_sequence<count - 2 - outputs>{});
+}
+
 struct FrontEnd {
   const char *name;
-  FrontEndCall call;
   size_t quantities;
+  FrontEndCall call;
+  QuantileCall quantile;
 };
 
 constexpr std::array front_ends{
-    FrontEnd{"cdfbet", call_front_end<cdfbet, 6>, 6}, FrontEnd{"cdfbin", call_front_end<cdfbin, 6>, 6},
-    FrontEnd{"cdfchi", call_front_end<cdfchi, 4>, 4}, FrontEnd{"cdfchn", call_front_end<cdfchn, 5>, 5},
-    FrontEnd{"cdff", call_front_end<cdff, 5>, 5},     FrontEnd{"cdffnc", call_front_end<cdffnc, 6>, 6},
-    FrontEnd{"cdfgam", call_front_end<cdfgam, 5>, 5}, FrontEnd{"cdfnbn", call_front_end<cdfnbn, 6>, 6},
-    FrontEnd{"cdfnor", call_front_end<cdfnor, 5>, 5}, FrontEnd{"cdfpoi", call_front_end<cdfpoi, 4>, 4},
-    FrontEnd{"cdft", call_front_end<cdft, 4>, 4},
+    FrontEnd{"cdfbet", 6, call_front_end<cdfbet, 6>, call_quantile<invbet, 6, 2>},
+    FrontEnd{"cdfbin", 6, call_front_end<cdfbin, 6>, call_quantile<invbin, 6>},
+    FrontEnd{"cdfchi", 4, call_front_end<cdfchi, 4>, call_quantile<invchi, 4>},
+    FrontEnd{"cdfchn", 5, call_front_end<cdfchn, 5>, call_quantile<invchn, 5>},
+    FrontEnd{"cdff", 5, call_front_end<cdff, 5>, call_quantile<invf, 5>},
+    FrontEnd{"cdffnc", 6, call_front_end<cdffnc, 6>, call_quantile<invfnc, 6>},
+    FrontEnd{"cdfgam", 5, call_front_end<cdfgam, 5>, call_quantile<invgam, 5>},
+    FrontEnd{"cdfnbn", 6, call_front_end<cdfnbn, 6>, call_quantile<invnbn, 6>},
+    FrontEnd{"cdfnor", 5, call_front_end<cdfnor, 5>, call_quantile<invnor, 5>},
+    FrontEnd{"cdfpoi", 4, call_front_end<cdfpoi, 4>, call_quantile<invpoi, 4>},
+    FrontEnd{"cdft", 4, call_front_end<cdft, 4>, call_quantile<invt, 4>},
 };
 
-// Solves case which of the named front end for every column of quantities
-// (a C-ordered float64 array of shape (count, n), updated in place).  None
-// when all succeed, else (column, status, bound) of the first failure.
-py::object solve(const std::string &name, int which, py::array_t<double> quantities) {
+const FrontEnd &front_end_named(const std::string &name) {
   const auto entry = std::find_if(front_ends.begin(), front_ends.end(),
                                   [&](const FrontEnd &f) { return name == f.name; });
   if (entry == front_ends.end()) throw py::value_error("no front end " + name);
-  if (quantities.ndim() != 2 || static_cast<size_t>(quantities.shape(0)) != entry->quantities ||
+  return *entry;
+}
+
+// Runs solve_column(column, &status, &bound) on every column of quantities
+// (a C-ordered float64 array of shape (count, n), updated in place) without
+// the GIL.  None when all succeed, else (column, status, bound) of the first
+// failure.
+template <typename SolveColumn>
+py::object each_column(const FrontEnd &entry, py::array_t<double> &quantities, SolveColumn solve_column) {
+  if (quantities.ndim() != 2 || static_cast<size_t>(quantities.shape(0)) != entry.quantities ||
       !(quantities.flags() & py::array::c_style) || !quantities.writeable())
     throw py::value_error("quantities must be a writable C-ordered array of shape (" +
-                          std::to_string(entry->quantities) + ", n)");
+                          std::to_string(entry.quantities) + ", n)");
   const py::ssize_t n = quantities.shape(1);
   double *data = quantities.mutable_data();
   py::ssize_t failed = -1;
@@ -433,14 +456,41 @@ py::object solve(const std::string &name, int which, py::array_t<double> quantit
     py::gil_scoped_release release;
     std::array<double, max_quantities> column;
     for (py::ssize_t j = 0; j < n && failed < 0; ++j) {
-      for (size_t k = 0; k < entry->quantities; ++k) column[k] = data[k * n + j];
-      entry->call(which, column.data(), &status, &bound);
+      for (size_t k = 0; k < entry.quantities; ++k) column[k] = data[k * n + j];
+      solve_column(column.data(), &status, &bound);
       if (status != 0) failed = j;
-      for (size_t k = 0; k < entry->quantities; ++k) data[k * n + j] = column[k];
+      for (size_t k = 0; k < entry.quantities; ++k) data[k * n + j] = column[k];
     }
   }
   if (failed < 0) return py::none();
   return py::make_tuple(failed, status, bound);
+}
+
+// Solves case which of the named front end for every column of quantities.
+py::object solve(const std::string &name, int which, py::array_t<double> quantities) {
+  const FrontEnd &entry = front_end_named(name);
+  return each_column(entry, quantities,
+                     [&](double *column, int *status, double *bound) { entry.call(which, column, status, bound); });
+}
+
+// Fills in case 2 of the named front end for every column of quantities with
+// its full-precision quantile function.  The quantile functions report no
+// bound: a range limit is the output they set, and for any other failure the
+// front end's own case 2 on the same quantities gives it (its argument checks
+// are the same).
+py::object quantile(const std::string &name, py::array_t<double> quantities) {
+  const FrontEnd &entry = front_end_named(name);
+  return each_column(entry, quantities, [&](double *column, int *status, double *bound) {
+    std::array<double, max_quantities> given;
+    std::copy_n(column, entry.quantities, given.begin());
+    *status = entry.quantile(column);
+    if (*status == 0) return;
+    *bound = column[2];
+    if (*status != 1 && *status != 2) {
+      int front_end_status = 0;
+      entry.call(2, given.data(), &front_end_status, bound);
+    }
+  });
 }
 
 }  // namespace
@@ -613,4 +663,7 @@ insertion faster at the cost of up to 128 KiB of index pages.)")
 
   m.def("solve", &solve, py::arg("front_end"), py::arg("which"), py::arg("quantities").noconvert(),
         "Runs a distfn front end on each column of a (count, n) float64 array in place.");
+  m.def("quantile", &quantile, py::arg("front_end"), py::arg("quantities").noconvert(),
+        "Solves a front end's case 2 with its full-precision quantile function on each column of a\n"
+        "(count, n) float64 array in place.");
 }

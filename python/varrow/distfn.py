@@ -8,6 +8,11 @@ quantity they solve for.  Probabilities come as ``p``; its complement ``q``
 (and the complement ``y`` of a beta ``x``, ``ompr`` of a success probability
 ``pr``) defaults to 1 minus it, and may be given for accuracy near 1.
 
+``*_quantile`` functions solve to full double precision with the C quantile
+functions (invt for t_quantile, and so on) from whichever of p and q is
+smaller; the noncentral ones take p alone, as their front ends do, so their
+upper tail is only as accurate as 1 - p.
+
 A quantity out of range, or one that no value of the solved quantity
 reaches, raises DistfnError (a ValueError) naming the status, the bound and
 the argument, as the C front ends report them.
@@ -59,6 +64,18 @@ def _numbers(value, name):
 
 
 def _solve(front_end, which, outputs, **given):
+    return _run(front_end, front_end, lambda quantities: _core.solve(front_end, which, quantities),
+                outputs, given)
+
+
+def _quantile(front_end, outputs, given):
+    # The quantile functions are named after their front ends: cdft -> invt.
+    function = "inv" + front_end[len("cdf"):]
+    return _run(front_end, function, lambda quantities: _core.quantile(front_end, quantities),
+                outputs, given)
+
+
+def _run(front_end, function, solver, outputs, given):
     names = _QUANTITIES[front_end]
     inputs = {name: _numbers(value, name) for name, value in given.items() if value is not None}
     for complement, partner in _COMPLEMENTS.items():
@@ -67,9 +84,9 @@ def _solve(front_end, which, outputs, **given):
     columns = np.broadcast_arrays(*(inputs.get(name, 0.0) for name in names))
     shape = columns[0].shape
     quantities = np.stack([np.ravel(column) for column in columns]).astype(float, order="C")
-    failure = _core.solve(front_end, which, quantities)
+    failure = solver(quantities)
     if failure is not None:
-        _raise(front_end, names, quantities, shape, *failure)
+        _raise(function, names, quantities, shape, *failure)
     results = tuple(_shaped(quantities[names.index(name)], shape) for name in outputs)
     return results if len(results) > 1 else results[0]
 
@@ -78,7 +95,7 @@ def _shaped(row, shape):
     return float(row[0]) if shape == () else row.reshape(shape)
 
 
-def _raise(front_end, names, quantities, shape, column, status, bound):
+def _raise(function, names, quantities, shape, column, status, bound):
     index = np.unravel_index(column, shape) if shape != () else ()
     where = f" at index {tuple(int(i) for i in index)}" if shape != () else ""
     argument = None
@@ -91,12 +108,12 @@ def _raise(front_end, names, quantities, shape, column, status, bound):
     elif status == 3:
         reason = "p + q is not 1"
     elif status == 4:
-        reason = "x + y is not 1" if front_end == "cdfbet" else "pr + ompr is not 1"
+        reason = "x + y is not 1" if "y" in names else "pr + ompr is not 1"
     elif status == 10:
         reason = "the incomplete gamma computations failed"
     else:
         reason = f"which is out of range (nearest valid {bound!r})"
-    raise DistfnError(f"{front_end}{where}: {reason} (status {status}, bound {bound!r})",
+    raise DistfnError(f"{function}{where}: {reason} (status {status}, bound {bound!r})",
                       status, bound, argument, index)
 
 
@@ -104,20 +121,24 @@ def _case(front_end, which, *outputs):
     return lambda **given: _solve(front_end, which, outputs, **given)
 
 
-# Each distribution's quantile: its front end's case 2 until a full-precision
-# inverse of that distribution is wrapped, when its entry becomes that call.
+def _inverse(front_end, output):
+    return lambda **given: _quantile(front_end, (output,), given)
+
+
+# Each distribution's quantile: its full-precision quantile function, which
+# solves its front end's case 2 (the noncentral laws: from p alone, q unread).
 _QUANTILE = {
-    "beta": _case("cdfbet", 2, "x"),
-    "binomial": _case("cdfbin", 2, "s"),
-    "chi2": _case("cdfchi", 2, "x"),
-    "noncentral_chi2": _case("cdfchn", 2, "x"),
-    "f": _case("cdff", 2, "f"),
-    "noncentral_f": _case("cdffnc", 2, "f"),
-    "gamma": _case("cdfgam", 2, "x"),
-    "negative_binomial": _case("cdfnbn", 2, "s"),
-    "normal": _case("cdfnor", 2, "x"),
-    "poisson": _case("cdfpoi", 2, "s"),
-    "t": _case("cdft", 2, "t"),
+    "beta": _inverse("cdfbet", "x"),
+    "binomial": _inverse("cdfbin", "s"),
+    "chi2": _inverse("cdfchi", "x"),
+    "noncentral_chi2": _inverse("cdfchn", "x"),
+    "f": _inverse("cdff", "f"),
+    "noncentral_f": _inverse("cdffnc", "f"),
+    "gamma": _inverse("cdfgam", "x"),
+    "negative_binomial": _inverse("cdfnbn", "s"),
+    "normal": _inverse("cdfnor", "x"),
+    "poisson": _inverse("cdfpoi", "s"),
+    "t": _inverse("cdft", "t"),
 }
 
 
