@@ -416,25 +416,26 @@ struct FrontEnd {
   QuantileCall quantile;
 };
 
+// A front end and its quantile function, which take count quantities.
+template <auto front_end, auto inverse, size_t count, size_t outputs = 1>
+constexpr FrontEnd entry(const char *name) {
+  return {name, count, call_front_end<front_end, count>, call_quantile<inverse, count, outputs>};
+}
+
 constexpr std::array front_ends{
-    FrontEnd{"cdfbet", 6, call_front_end<cdfbet, 6>, call_quantile<invbet, 6, 2>},
-    FrontEnd{"cdfbin", 6, call_front_end<cdfbin, 6>, call_quantile<invbin, 6>},
-    FrontEnd{"cdfchi", 4, call_front_end<cdfchi, 4>, call_quantile<invchi, 4>},
-    FrontEnd{"cdfchn", 5, call_front_end<cdfchn, 5>, call_quantile<invchn, 5>},
-    FrontEnd{"cdff", 5, call_front_end<cdff, 5>, call_quantile<invf, 5>},
-    FrontEnd{"cdffnc", 6, call_front_end<cdffnc, 6>, call_quantile<invfnc, 6>},
-    FrontEnd{"cdfgam", 5, call_front_end<cdfgam, 5>, call_quantile<invgam, 5>},
-    FrontEnd{"cdfnbn", 6, call_front_end<cdfnbn, 6>, call_quantile<invnbn, 6>},
-    FrontEnd{"cdfnor", 5, call_front_end<cdfnor, 5>, call_quantile<invnor, 5>},
-    FrontEnd{"cdfpoi", 4, call_front_end<cdfpoi, 4>, call_quantile<invpoi, 4>},
-    FrontEnd{"cdft", 4, call_front_end<cdft, 4>, call_quantile<invt, 4>},
+    entry<cdfbet, invbet, 6, 2>("cdfbet"), entry<cdfbin, invbin, 6>("cdfbin"),
+    entry<cdfchi, invchi, 4>("cdfchi"),    entry<cdfchn, invchn, 5>("cdfchn"),
+    entry<cdff, invf, 5>("cdff"),          entry<cdffnc, invfnc, 6>("cdffnc"),
+    entry<cdfgam, invgam, 5>("cdfgam"),    entry<cdfnbn, invnbn, 6>("cdfnbn"),
+    entry<cdfnor, invnor, 5>("cdfnor"),    entry<cdfpoi, invpoi, 4>("cdfpoi"),
+    entry<cdft, invt, 4>("cdft"),
 };
 
 const FrontEnd &front_end_named(const std::string &name) {
-  const auto entry = std::find_if(front_ends.begin(), front_ends.end(),
+  const auto found = std::find_if(front_ends.begin(), front_ends.end(),
                                   [&](const FrontEnd &f) { return name == f.name; });
-  if (entry == front_ends.end()) throw py::value_error("no front end " + name);
-  return *entry;
+  if (found == front_ends.end()) throw py::value_error("no front end " + name);
+  return *found;
 }
 
 // Runs solve_column(column, &status, &bound) on every column of quantities
@@ -469,8 +470,9 @@ py::object each_column(const FrontEnd &entry, py::array_t<double> &quantities, S
 // Solves case which of the named front end for every column of quantities.
 py::object solve(const std::string &name, int which, py::array_t<double> quantities) {
   const FrontEnd &entry = front_end_named(name);
-  return each_column(entry, quantities,
-                     [&](double *column, int *status, double *bound) { entry.call(which, column, status, bound); });
+  return each_column(entry, quantities, [&](double *column, int *status, double *bound) {
+    entry.call(which, column, status, bound);
+  });
 }
 
 // Fills in case 2 of the named front end for every column of quantities with
