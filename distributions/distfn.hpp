@@ -92,9 +92,28 @@ inline double quantile(const char *function, const char *const (&names)[N], Inve
 
 inline double complement(double p) { return 1.0 - p; }
 
+// cdf and ccdf of a law from its tails(x).
+template <class Law>
+class cumulative {
+ public:
+  double cdf(double x) const { return law().tails(x).cdf; }
+  double ccdf(double x) const { return law().tails(x).ccdf; }
+
+ protected:
+  const Law &law() const { return static_cast<const Law &>(*this); }
+};
+
+// quantile and cquantile of a law from its solve(p, q), which takes both tails.
+template <class Law>
+class invertible : public cumulative<Law> {
+ public:
+  double quantile(double p) const { return this->law().solve(p, complement(p)); }
+  double cquantile(double q) const { return this->law().solve(complement(q), q); }
+};
+
 }  // namespace detail
 
-class normal {
+class normal : public detail::invertible<normal> {
  public:
   normal(double mean, double sd) : mean_(mean), sd_(sd) {}
   Tails tails(double x) const {
@@ -106,10 +125,6 @@ class normal {
     });
     return t;
   }
-  double cdf(double x) const { return tails(x).cdf; }
-  double ccdf(double x) const { return tails(x).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
   double solve(double p, double q) const {
     return detail::quantile(
         "invnor", names, [&](double *x) { return invnor(p, q, mean_, sd_, x); },
@@ -143,7 +158,7 @@ class normal {
   double mean_, sd_;
 };
 
-class students_t {
+class students_t : public detail::invertible<students_t> {
  public:
   explicit students_t(double df) : df_(df) {}
   Tails tails(double t) const {
@@ -155,10 +170,6 @@ class students_t {
     });
     return r;
   }
-  double cdf(double t) const { return tails(t).cdf; }
-  double ccdf(double t) const { return tails(t).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
   double solve(double p, double q) const {
     return detail::quantile(
         "invt", names, [&](double *t) { return invt(p, q, df_, t); },
@@ -183,7 +194,7 @@ class students_t {
   double df_;
 };
 
-class chi_squared {
+class chi_squared : public detail::invertible<chi_squared> {
  public:
   explicit chi_squared(double df) : df_(df) {}
   Tails tails(double x) const {
@@ -195,10 +206,6 @@ class chi_squared {
     });
     return r;
   }
-  double cdf(double x) const { return tails(x).cdf; }
-  double ccdf(double x) const { return tails(x).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
   double solve(double p, double q) const {
     return detail::quantile(
         "invchi", names, [&](double *x) { return invchi(p, q, df_, x); },
@@ -225,7 +232,7 @@ class chi_squared {
 
 // Noncentral chi-square: only the lower tail p is accurate, so the solves
 // take p alone.
-class noncentral_chi_squared {
+class noncentral_chi_squared : public detail::cumulative<noncentral_chi_squared> {
  public:
   noncentral_chi_squared(double df, double pnonc) : df_(df), pnonc_(pnonc) {}
   Tails tails(double x) const {
@@ -237,8 +244,6 @@ class noncentral_chi_squared {
     });
     return r;
   }
-  double cdf(double x) const { return tails(x).cdf; }
-  double ccdf(double x) const { return tails(x).ccdf; }
   double quantile(double p) const {
     return detail::quantile(
         "invchn", names, [&](double *x) { return invchn(p, 1.0 - p, df_, pnonc_, x); },
@@ -262,7 +267,7 @@ class noncentral_chi_squared {
 };
 
 // Gamma with shape and rate (the front end's `scale` multiplies x).
-class gamma {
+class gamma : public detail::invertible<gamma> {
  public:
   gamma(double shape, double scale) : shape_(shape), scale_(scale) {}
   Tails tails(double x) const {
@@ -274,10 +279,6 @@ class gamma {
     });
     return r;
   }
-  double cdf(double x) const { return tails(x).cdf; }
-  double ccdf(double x) const { return tails(x).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
   double solve(double p, double q) const {
     return detail::quantile(
         "invgam", names, [&](double *x) { return invgam(p, q, shape_, scale_, x); },
@@ -311,7 +312,7 @@ class gamma {
   double shape_, scale_;
 };
 
-class beta {
+class beta : public detail::invertible<beta> {
  public:
   beta(double a, double b) : a_(a), b_(b) {}
   // y = 1 - x may be given separately where x is close to 1.
@@ -325,10 +326,6 @@ class beta {
     });
     return r;
   }
-  double cdf(double x) const { return tails(x).cdf; }
-  double ccdf(double x) const { return tails(x).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
   double solve(double p, double q) const {
     double y;
     return detail::quantile(
@@ -352,7 +349,7 @@ class beta {
   double a_, b_;
 };
 
-class fisher_f {
+class fisher_f : public detail::invertible<fisher_f> {
  public:
   fisher_f(double dfn, double dfd) : dfn_(dfn), dfd_(dfd) {}
   Tails tails(double f) const {
@@ -364,10 +361,6 @@ class fisher_f {
     });
     return r;
   }
-  double cdf(double f) const { return tails(f).cdf; }
-  double ccdf(double f) const { return tails(f).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
   double solve(double p, double q) const {
     return detail::quantile(
         "invf", names, [&](double *f) { return invf(p, q, dfn_, dfd_, f); },
@@ -391,7 +384,7 @@ class fisher_f {
 };
 
 // Noncentral F: only the lower tail p is accurate.
-class noncentral_f {
+class noncentral_f : public detail::cumulative<noncentral_f> {
  public:
   noncentral_f(double dfn, double dfd, double pnonc) : dfn_(dfn), dfd_(dfd), pnonc_(pnonc) {}
   Tails tails(double f) const {
@@ -403,8 +396,6 @@ class noncentral_f {
     });
     return r;
   }
-  double cdf(double f) const { return tails(f).cdf; }
-  double ccdf(double f) const { return tails(f).ccdf; }
   double quantile(double p) const {
     return detail::quantile(
         "invfnc", names, [&](double *f) { return invfnc(p, 1.0 - p, dfn_, dfd_, pnonc_, f); },
@@ -431,86 +422,74 @@ class noncentral_f {
   double dfn_, dfd_, pnonc_;
 };
 
-// Binomial with n trials and success probability p_success: P[X <= s] with
-// a continuous count s.
-class binomial {
+namespace detail {
+
+// The binomial and the negative binomial share their front ends' and quantile
+// functions' signatures: s (continuous), n, and the success probability with
+// its complement.
+using count_front_end = void (*)(int *, double *, double *, double *, double *, double *, double *, int *, double *);
+using count_inverse = int (*)(double, double, double, double, double, double *);
+
+template <class Law, count_front_end FrontEnd, count_inverse Inverse>
+class count_law : public invertible<Law> {
  public:
-  binomial(double n, double p_success) : n_(n), pr_(p_success) {}
+  count_law(double n, double p_success) : n_(n), pr_(p_success) {}
   Tails tails(double s) const {
     Tails r{};
     double ss = s, n = n_, pr = pr_, ompr = 1.0 - pr_;
-    detail::front_end("cdfbin", names, [&](int *st, double *b) {
+    front_end(Law::front_end_name, names, [&](int *st, double *b) {
       int which = 1;
-      cdfbin(&which, &r.cdf, &r.ccdf, &ss, &n, &pr, &ompr, st, b);
+      FrontEnd(&which, &r.cdf, &r.ccdf, &ss, &n, &pr, &ompr, st, b);
     });
     return r;
   }
-  double cdf(double s) const { return tails(s).cdf; }
-  double ccdf(double s) const { return tails(s).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
   double solve(double p, double q) const {
-    return detail::quantile(
-        "invbin", names, [&](double *s) { return invbin(p, q, n_, pr_, 1.0 - pr_, s); },
+    return quantile(
+        Law::inverse_name, names, [&](double *s) { return Inverse(p, q, n_, pr_, 1.0 - pr_, s); },
         [&](int *st, double *b) {
           int which = 2;
           double pp = p, qq = q, s, n = n_, pr = pr_, ompr = 1.0 - pr_;
-          cdfbin(&which, &pp, &qq, &s, &n, &pr, &ompr, st, b);
+          FrontEnd(&which, &pp, &qq, &s, &n, &pr, &ompr, st, b);
         });
   }
-  static double solve_trials(double s, double p_success, double p) { return solve_case(3, s, NAN, p_success, p); }
-  static double solve_success_probability(double s, double n, double p) { return solve_case(4, s, n, NAN, p); }
 
- private:
+ protected:
+  // Case 3 solves for n, case 4 for the success probability.
   static double solve_case(int which, double s, double n, double pr, double p) {
     double q = 1.0 - p, ompr = 1.0 - pr;
-    detail::front_end("cdfbin", names, [&](int *st, double *b) { cdfbin(&which, &p, &q, &s, &n, &pr, &ompr, st, b); });
+    front_end(Law::front_end_name, names, [&](int *st, double *b) { FrontEnd(&which, &p, &q, &s, &n, &pr, &ompr, st, b); });
     return which == 3 ? n : pr;
   }
+
+ private:
   static constexpr const char *names[] = {"which", "p", "q", "s", "xn", "pr", "ompr"};
   double n_, pr_;
+};
+
+}  // namespace detail
+
+// Binomial with n trials and success probability p_success: P[X <= s] with
+// a continuous count s.
+class binomial : public detail::count_law<binomial, cdfbin, invbin> {
+ public:
+  using count_law::count_law;
+  static double solve_trials(double s, double p_success, double p) { return solve_case(3, s, NAN, p_success, p); }
+  static double solve_success_probability(double s, double n, double p) { return solve_case(4, s, n, NAN, p); }
+  static constexpr const char *front_end_name = "cdfbin";
+  static constexpr const char *inverse_name = "invbin";
 };
 
 // Negative binomial: s failures (continuous) before the n-th success.
-class negative_binomial {
+class negative_binomial : public detail::count_law<negative_binomial, cdfnbn, invnbn> {
  public:
-  negative_binomial(double n, double p_success) : n_(n), pr_(p_success) {}
-  Tails tails(double s) const {
-    Tails r{};
-    double ss = s, n = n_, pr = pr_, ompr = 1.0 - pr_;
-    detail::front_end("cdfnbn", names, [&](int *st, double *b) {
-      int which = 1;
-      cdfnbn(&which, &r.cdf, &r.ccdf, &ss, &n, &pr, &ompr, st, b);
-    });
-    return r;
-  }
-  double cdf(double s) const { return tails(s).cdf; }
-  double ccdf(double s) const { return tails(s).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
-  double solve(double p, double q) const {
-    return detail::quantile(
-        "invnbn", names, [&](double *s) { return invnbn(p, q, n_, pr_, 1.0 - pr_, s); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = q, s, n = n_, pr = pr_, ompr = 1.0 - pr_;
-          cdfnbn(&which, &pp, &qq, &s, &n, &pr, &ompr, st, b);
-        });
-  }
+  using count_law::count_law;
   static double solve_successes(double s, double p_success, double p) { return solve_case(3, s, NAN, p_success, p); }
   static double solve_success_probability(double s, double n, double p) { return solve_case(4, s, n, NAN, p); }
-
- private:
-  static double solve_case(int which, double s, double n, double pr, double p) {
-    double q = 1.0 - p, ompr = 1.0 - pr;
-    detail::front_end("cdfnbn", names, [&](int *st, double *b) { cdfnbn(&which, &p, &q, &s, &n, &pr, &ompr, st, b); });
-    return which == 3 ? n : pr;
-  }
-  static constexpr const char *names[] = {"which", "p", "q", "s", "xn", "pr", "ompr"};
-  double n_, pr_;
+  static constexpr const char *front_end_name = "cdfnbn";
+  static constexpr const char *inverse_name = "invnbn";
 };
 
-class poisson {
+class poisson : public detail::invertible<poisson> {
  public:
   explicit poisson(double mean) : mean_(mean) {}
   Tails tails(double s) const {
@@ -522,10 +501,6 @@ class poisson {
     });
     return r;
   }
-  double cdf(double s) const { return tails(s).cdf; }
-  double ccdf(double s) const { return tails(s).ccdf; }
-  double quantile(double p) const { return solve(p, detail::complement(p)); }
-  double cquantile(double q) const { return solve(detail::complement(q), q); }
   double solve(double p, double q) const {
     return detail::quantile(
         "invpoi", names, [&](double *s) { return invpoi(p, q, mean_, s); },
