@@ -243,6 +243,25 @@ TEST_P(AccumulateManySources, FailedEntryArrayLeavesTargetUnchanged) {
 INSTANTIATE_TEST_SUITE_P(PlainAndFast, AccumulateManySources, ::testing::Bool(),
                          [](const auto &info) { return info.param ? "fast" : "plain"; });
 
+// All but the last of the 65,536 bit patterns of a bucket, dealt out to 20
+// sources in turn: one call gives each pattern its own entry, in bucket order,
+// invalid patterns included.
+TEST(AccumulateManySourcesBuckets, EveryBitPatternKeepsItsPlace) {
+  constexpr int source_count = 20;
+  const std::vector<hist_bucket> patterns = varrow_test::RawBucketsInOrder(65535);
+  std::vector<hist_ptr> owned;
+  for (int i = 0; i < source_count; ++i) owned.emplace_back(hist_alloc());
+  for (size_t i = 0; i < patterns.size(); ++i) hist_insert_raw_end(owned[i % source_count].get(), patterns[i], i);
+  std::vector<const histogram *> sources;
+  for (const hist_ptr &h : owned) sources.push_back(h.get());
+
+  const hist_ptr target(hist_alloc());
+  ASSERT_EQ(hist_accumulate(target.get(), sources.data(), source_count), 65535);
+  const entries result = varrow_test::Contents(target.get());
+  for (size_t i = 0; i < patterns.size(); ++i)
+    ASSERT_EQ(result[i], (entry{patterns[i].val, patterns[i].exp, i})) << i;
+}
+
 // Every one of the 65,536 bit patterns of a bucket: one histogram holds all
 // but one, another the last.  Their union cannot be held in 16 bits, whether
 // the last comes once (the heap merge) or in many copies (the dense table).
