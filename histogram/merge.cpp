@@ -399,7 +399,7 @@ const histogram *source_or_snapshot(const histogram *source, const histogram *tg
 }
 
 // Whether the sources are many and large enough for the dense table's fixed
-// cost; the few source records read here are the ones the merge reads next.
+// cost; the merge reads the same source records next.
 bool takes_dense_path(const histogram *tgt, const histogram *const *src, int cnt) {
   if (cnt < dense_min_sources) return false;
   int64_t entries = tgt->used;
