@@ -1,6 +1,7 @@
 // Merging: hist_accumulate of many histograms into one, with sources that
 // share their buckets and with sources of scattered buckets, and its scaling
-// in the number of sources; the single-pass subtraction and delta variants.
+// in the number of sources; many per-minute histograms merged in one call and
+// in batches; the single-pass subtraction and delta variants.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -70,9 +71,52 @@ BENCHMARK(BM_Accumulate)
     ->Args({1000, 1000, 1000})
     ->Args({1000, 1000, 20000})
     ->Args({10, 100, 20000})
+    ->Args({16, 100, 1000})
+    ->Args({64, 100, 1000})
+    ->Args({64, 20, 1000})
     ->Args({100, 100, 20000})
     ->Args({1000, 100, 20000})
     ->Args({10000, 100, 20000})
+    ->Unit(benchmark::kMillisecond);
+
+// count per-minute histograms of 500 log-normal samples each (about 50 of
+// some 400 distinct buckets per histogram).
+std::vector<histogram *> per_minute_sources(int count) {
+  constexpr int samples_per_minute = 500;
+  std::mt19937_64 rng(11);
+  std::lognormal_distribution<double> latency(3.0, 0.6);
+  std::vector<histogram *> out;
+  for (int i = 0; i < count; ++i) {
+    histogram *h = hist_alloc();
+    for (int s = 0; s < samples_per_minute; ++s) hist_insert(h, latency(rng), 1);
+    out.push_back(h);
+  }
+  return out;
+}
+
+// Arguments: number of sources, sources per hist_accumulate call (0: all in one).
+void BM_AccumulatePerMinute(benchmark::State &state) {
+  const std::vector<histogram *> src = per_minute_sources(static_cast<int>(state.range(0)));
+  const int total = static_cast<int>(src.size());
+  const int batch = state.range(1) > 0 ? static_cast<int>(state.range(1)) : total;
+  int distinct = 0;
+  for (auto _ : state) {
+    histogram *target = hist_alloc();
+    for (int first = 0; first < total; first += batch)
+      distinct = hist_accumulate(target, src.data() + first, std::min(batch, total - first));
+    hist_free(target);
+  }
+  state.counters["distinct"] = distinct;
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+  release(src);
+}
+BENCHMARK(BM_AccumulatePerMinute)
+    ->Name("hist_accumulate/per_minute")
+    ->ArgNames({"sources", "batch"})
+    ->Args({10000, 0})
+    ->Args({10000, 16})
+    ->Args({100000, 0})
+    ->Args({100000, 16})
     ->Unit(benchmark::kMillisecond);
 
 // One source of 1,000 buckets against a target holding the same buckets.

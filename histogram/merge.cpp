@@ -1,6 +1,9 @@
 // Combining histograms bucket by bucket: the k-way merge behind
-// hist_accumulate, the clamped subtraction, and the signed-delta arithmetic
-// of the _as_int64 variants.  All of them walk the sorted entry arrays.
+// hist_accumulate (or, for many sources, a table over the whole bucket
+// space), the clamped subtraction, and the signed-delta arithmetic of the
+// _as_int64 variants.  All of them walk the sorted entry arrays.
+#include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdlib>
 
@@ -18,6 +21,14 @@ constexpr uint32_t no_source = UINT32_MAX;
 // Order keys lie above -2^20; biased they fit the upper half of a heap slot.
 constexpr int64_t key_bias = int64_t{1} << 20;
 constexpr int source_bits = 32;
+
+// From this many sources, and this many source entries in all, on,
+// hist_accumulate sums into the dense table: a heap over many sources
+// touches a different entry array at almost every step, and misses the
+// cache there, while the table costs one pass over every entry plus a fixed
+// scan of the bucket space.
+constexpr int dense_min_sources = 16;
+constexpr int64_t dense_min_entries = 1024;
 
 using merge_callback = void (*)(histogram *tgt, int tgt_pos, const histogram *src, int src_pos);
 
@@ -181,6 +192,73 @@ class merge_cursor {
   bool root_vacant_ = false;
 };
 
+// The order keys of all 65,536 bucket bit patterns lie in [lowest, highest].
+struct key_range {
+  int32_t lowest;
+  int32_t highest;
+};
+constexpr key_range bucket_keys = [] {
+  constexpr int32_t last_exponent = 255;  // exp + 128 runs over 0..255
+  key_range range{INT32_MAX, INT32_MIN};
+  for (const hist_order_term &t : hist_order_terms) {
+    const int32_t ends[] = {t.offset, t.offset + t.stride * last_exponent};
+    range.lowest = std::min({range.lowest, ends[0], ends[1]});
+    range.highest = std::max({range.highest, ends[0], ends[1]});
+  }
+  return range;
+}();
+constexpr int dense_slots = bucket_keys.highest - bucket_keys.lowest + 1;
+constexpr int word_bits = 64;
+constexpr int dense_words = (dense_slots + word_bits - 1) / word_bits;
+
+// The dense merge: one entry slot per possible bucket, indexed by its order
+// key, and one bit per slot marking the buckets that occur (zero counts
+// included).  Saturating sums of counts do not depend on their order, so
+// the result equals that of the k-way merge.
+class dense_table {
+ public:
+  dense_table()
+      : block_(std::calloc(1, dense_words * sizeof(uint64_t) + dense_slots * sizeof(hist_bucket_entry))),
+        present_(static_cast<uint64_t *>(block_)),
+        slots_(reinterpret_cast<hist_bucket_entry *>(present_ + dense_words)) {}
+  ~dense_table() { std::free(block_); }
+  dense_table(const dense_table &) = delete;
+  dense_table &operator=(const dense_table &) = delete;
+
+  bool ready() const { return block_ != nullptr; }
+
+  void add(const histogram &src) {
+    for (int i = 0; i < src.used; ++i) {
+      const hist_bucket_entry &from = src.entries[i];
+      const int slot = hist_bucket_order_key(from.bucket) - bucket_keys.lowest;
+      hist_bucket_entry &to = slots_[slot];
+      to.bucket = from.bucket;
+      to.count = hist_saturating_add(to.count, from.count);
+      present_[slot / word_bits] |= uint64_t{1} << (slot % word_bits);
+    }
+  }
+
+  int distinct() const {
+    int n = 0;
+    for (int w = 0; w < dense_words; ++w) n += std::popcount(present_[w]);
+    return n;
+  }
+
+  // Writes the buckets that occur to out, in bucket order; returns their number.
+  int emit(hist_bucket_entry *out) const {
+    int n = 0;
+    for (int w = 0; w < dense_words; ++w)
+      for (uint64_t bits = present_[w]; bits != 0; bits &= bits - 1)
+        out[n++] = slots_[w * word_bits + std::countr_zero(bits)];
+    return n;
+  }
+
+ private:
+  void *block_;
+  uint64_t *present_;
+  hist_bucket_entry *slots_;
+};
+
 // The merge walk: emits the distinct buckets of all sources in bucket order
 // at output positions 0, 1, 2, ..., calling cb (when given) once for every
 // source entry holding the emitted bucket.  Returns the number of distinct
@@ -295,6 +373,64 @@ int apply_deltas(histogram *tgt, const histogram *src, delta_operation op) {
   return 0;
 }
 
+// Gives tgt a new zero-filled array of exactly distinct entries (at least
+// one) filled by fill(tgt), releases the old one and rebuilds a fast index.
+// Leaves tgt unchanged and returns -1 when the result cannot be held or its
+// array is not available.
+template <class Fill>
+int replace_entries(histogram *tgt, int distinct, Fill fill) {
+  if (distinct > hist_max_entries) return -1;
+  const int capacity = distinct > 0 ? distinct : 1;
+  auto *entries = static_cast<hist_bucket_entry *>(tgt->allocator->calloc(capacity, sizeof(hist_bucket_entry)));
+  if (entries == nullptr) return -1;
+  hist_bucket_entry *previous = tgt->entries;
+  tgt->entries = entries;
+  tgt->capacity = static_cast<uint16_t>(capacity);
+  tgt->used = 0;
+  fill(tgt);
+  tgt->allocator->free(previous);
+  hist_fast_rebuild(tgt, 0, 1);
+  return tgt->used;
+}
+
+// The target given as a source is read through its snapshot.
+const histogram *source_or_snapshot(const histogram *source, const histogram *tgt, const histogram &snapshot) {
+  return source == tgt ? &snapshot : source;
+}
+
+// Whether the sources are many and large enough for the dense table's fixed
+// cost; the merge reads the same source records next.
+bool takes_dense_path(const histogram *tgt, const histogram *const *src, int cnt) {
+  if (cnt < dense_min_sources) return false;
+  int64_t entries = tgt->used;
+  for (int i = 0; i < cnt; ++i)
+    if (src[i] != nullptr) entries += src[i]->used;
+  return entries >= dense_min_entries;
+}
+
+int accumulate_dense(dense_table &table, histogram *tgt, const histogram *const *src, int cnt,
+                     const histogram &snapshot) {
+  for (int i = 0; i < cnt; ++i)
+    if (const histogram *source = source_or_snapshot(src[i], tgt, snapshot)) table.add(*source);
+  table.add(snapshot);
+  return replace_entries(tgt, table.distinct(),
+                         [&](histogram *h) { h->used = static_cast<uint16_t>(table.emit(h->entries)); });
+}
+
+int accumulate_by_heap(histogram *tgt, const histogram *const *src, int cnt, const histogram &snapshot) {
+  const int total = cnt + 1;
+  merge_memory memory(total);
+  if (!memory.ready()) return -1;
+  for (int i = 0; i < cnt; ++i) memory.sources[i] = source_or_snapshot(src[i], tgt, snapshot);
+  memory.sources[cnt] = &snapshot;
+
+  merge_cursor cursor(memory);
+  const int distinct = hist_needed_merge_size_fc(memory.sources, total, nullptr, nullptr, cursor);
+  return replace_entries(tgt, distinct, [&](histogram *h) {
+    hist_needed_merge_size_fc(memory.sources, total, internal_bucket_accum, h, cursor);
+  });
+}
+
 }  // namespace
 
 extern "C" {
@@ -302,28 +438,17 @@ extern "C" {
 int hist_accumulate(histogram *tgt, const histogram *const *src, int cnt) {
   // The target's snapshot takes one more slot than the sources.
   if (cnt < 0 || cnt == INT_MAX) return -1;
-  const int total = cnt + 1;
-  merge_memory memory(total);
-  if (!memory.ready()) return -1;
   // The target's previous contents merge as the last source, read from a
   // copy of its record that stays valid while the target is rebuilt; the
   // target among the given sources stands for the same.
   const histogram snapshot{tgt->capacity, tgt->used, 0, tgt->allocator, tgt->entries};
-  for (int i = 0; i < cnt; ++i) memory.sources[i] = src[i] == tgt ? &snapshot : src[i];
-  memory.sources[cnt] = &snapshot;
-
-  merge_cursor cursor(memory);
-  const int distinct = hist_needed_merge_size_fc(memory.sources, total, nullptr, nullptr, cursor);
-  if (distinct > hist_max_entries) return -1;
-
-  const int capacity = distinct > 0 ? distinct : 1;
-  tgt->entries = static_cast<hist_bucket_entry *>(tgt->allocator->calloc(capacity, sizeof(hist_bucket_entry)));
-  tgt->capacity = static_cast<uint16_t>(capacity);
-  tgt->used = 0;
-  hist_needed_merge_size_fc(memory.sources, total, internal_bucket_accum, tgt, cursor);
-  tgt->allocator->free(snapshot.entries);
-  hist_fast_rebuild(tgt, 0, 1);
-  return tgt->used;
+  if (takes_dense_path(tgt, src, cnt)) {
+    // Without the table the heap merge still serves, in local memory up to
+    // 1,024 sources.
+    dense_table table;
+    if (table.ready()) return accumulate_dense(table, tgt, src, cnt, snapshot);
+  }
+  return accumulate_by_heap(tgt, src, cnt, snapshot);
 }
 
 int hist_subtract(histogram *tgt, const histogram *const *src, int cnt) {

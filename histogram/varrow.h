@@ -176,8 +176,8 @@ ssize_t hist_deserialize_b64(histogram *h, const char *b64_text, size_t b64_len)
 
 /* Adds the counts of cnt source histograms (NULL entries are empty) into tgt,
  * bucket by bucket, saturating: tgt's new number of buckets, or -1 (tgt
- * unchanged) when working memory is missing or the result would pass 65,535
- * buckets. */
+ * unchanged) when working memory or the new entry array is missing, or the
+ * result would pass 65,535 buckets. */
 int hist_accumulate(histogram *tgt, const histogram *const *src, int cnt);
 /* Subtracts each source's counts from tgt, clamping at 0, without adding or
  * removing buckets: 0 when every count was subtracted in full, else -1. */

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <memory>
 #include <random>
 #include <vector>
@@ -138,8 +139,132 @@ TEST(AccumulateMany, MatchesReference) {
   }
 }
 
+// One call over many sources against folding them in one at a time, on both
+// sides of the switch from the heap merge to the dense table (16 sources
+// holding 1,024 entries in all): many per-minute histograms, many sources
+// that are mostly empty, few large ones, the target among the sources, and
+// counts that saturate or are zero.
+struct many_sources_case {
+  const char *name;
+  int sources;
+  int samples;             // per source, each a log-normal value
+  int empty_every;         // every this many sources is null (0: none)
+  uint64_t count;          // per sample; large counts saturate
+};
+
+// The sum of the sources folded in one at a time, each in its own call.
+entries pairwise_sum(const entries &target, const std::vector<const histogram *> &sources) {
+  const hist_ptr sum = make(target);
+  for (const histogram *h : sources) {
+    const histogram *one_source[] = {h};
+    EXPECT_GE(hist_accumulate(sum.get(), one_source, 1), 0);
+  }
+  return varrow_test::Contents(sum.get());
+}
+
+class AccumulateManySources : public ::testing::TestWithParam<bool> {};
+
+TEST_P(AccumulateManySources, OneCallMatchesPairwise) {
+  const many_sources_case cases[] = {
+      {"5,000 per-minute histograms", 5000, 200, 0, 1},
+      {"15 large sources", 15, 2000, 0, 1},
+      {"2,000 mostly empty sources", 2000, 1, 3, 1},
+      {"zero counts carried", 1000, 20, 2, 0},
+      {"counts saturate", 400, 20, 0, uint64_t{1} << 62},
+  };
+  std::mt19937_64 rng(19);
+  std::lognormal_distribution<double> latency(3.0, 1.0);
+  for (const many_sources_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::vector<hist_ptr> owned;
+    std::vector<const histogram *> sources;
+    for (int i = 0; i < c.sources; ++i) {
+      if (c.empty_every > 0 && i % c.empty_every != 0) {
+        sources.push_back(i % 2 ? nullptr : owned.emplace_back(hist_alloc()).get());
+        continue;
+      }
+      hist_ptr h(hist_alloc());
+      for (int k = 0; k < c.samples; ++k) hist_insert(h.get(), latency(rng), c.count);
+      sources.push_back(owned.emplace_back(std::move(h)).get());
+    }
+    const entries before{{one, 0, 1}, {55, 9, 0}, {-1, 0, 4}};
+    const hist_ptr target = make(before, GetParam());
+    const entries expected = pairwise_sum(before, sources);
+    EXPECT_EQ(hist_accumulate(target.get(), sources.data(), c.sources), static_cast<int>(expected.size()));
+    EXPECT_EQ(varrow_test::Contents(target.get()), expected);
+    EXPECT_EQ(target->capacity, expected.size());
+    ExpectConsistent(target.get());
+  }
+}
+
+// The target among the sources: its previous contents count once there and
+// once more as the target, with few sources and with many.
+TEST_P(AccumulateManySources, TargetAmongThemCountsItsPreviousContents) {
+  for (const int n : {3, 3000}) {
+    SCOPED_TRACE(n);
+    const entries before{{one, 0, 1}, {two, 0, 2}};
+    const hist_ptr target = make(before, GetParam());
+    const hist_ptr other = make({{two, 0, 1}, {three, 0, 5}});
+    std::vector<const histogram *> sources(static_cast<size_t>(n), other.get());
+    sources[1] = target.get();
+    const hist_ptr twice_before = make(before);
+    std::vector<const histogram *> expected_sources = sources;
+    expected_sources[1] = twice_before.get();
+    const entries expected = pairwise_sum(before, expected_sources);
+    EXPECT_EQ(hist_accumulate(target.get(), sources.data(), n), static_cast<int>(expected.size()));
+    EXPECT_EQ(varrow_test::Contents(target.get()), expected);
+  }
+}
+
+void *failing_calloc(size_t, size_t) { return nullptr; }
+
+// Without memory for the new entry array the call fails and the target keeps
+// its array, counts and fast index, on the heap path and the dense one.
+TEST_P(AccumulateManySources, FailedEntryArrayLeavesTargetUnchanged) {
+  const hist_allocator no_calloc{std::malloc, failing_calloc, std::free};
+  for (const int n : {1, 2000}) {
+    SCOPED_TRACE(n);
+    const entries before{{one, 0, 1}, {two, 0, 2}};
+    const hist_ptr target = make(before, GetParam());
+    const hist_ptr other = make({{two, 0, 1}, {three, 0, 5}});
+    const std::vector<const histogram *> sources(static_cast<size_t>(n), other.get());
+    const hist_bucket_entry *entries_before = target->entries;
+    const int capacity_before = target->capacity;
+    target->allocator = &no_calloc;
+    EXPECT_EQ(hist_accumulate(target.get(), sources.data(), n), -1);
+    target->allocator = &default_allocator;
+    EXPECT_EQ(target->entries, entries_before);
+    EXPECT_EQ(target->capacity, capacity_before);
+    EXPECT_EQ(varrow_test::Contents(target.get()), before);
+    ExpectConsistent(target.get());
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndFast, AccumulateManySources, ::testing::Bool(),
+                         [](const auto &info) { return info.param ? "fast" : "plain"; });
+
+// All but the last of the 65,536 bit patterns of a bucket, dealt out to 20
+// sources in turn: one call gives each pattern its own entry, in bucket order,
+// invalid patterns included.
+TEST(AccumulateManySourcesBuckets, EveryBitPatternKeepsItsPlace) {
+  constexpr int source_count = 20;
+  const std::vector<hist_bucket> patterns = varrow_test::RawBucketsInOrder(65535);
+  std::vector<hist_ptr> owned;
+  for (int i = 0; i < source_count; ++i) owned.emplace_back(hist_alloc());
+  for (size_t i = 0; i < patterns.size(); ++i) hist_insert_raw_end(owned[i % source_count].get(), patterns[i], i);
+  std::vector<const histogram *> sources;
+  for (const hist_ptr &h : owned) sources.push_back(h.get());
+
+  const hist_ptr target(hist_alloc());
+  ASSERT_EQ(hist_accumulate(target.get(), sources.data(), source_count), 65535);
+  const entries result = varrow_test::Contents(target.get());
+  for (size_t i = 0; i < patterns.size(); ++i)
+    ASSERT_EQ(result[i], (entry{patterns[i].val, patterns[i].exp, i})) << i;
+}
+
 // Every one of the 65,536 bit patterns of a bucket: one histogram holds all
-// but one, another the last.  Their union cannot be held in 16 bits.
+// but one, another the last.  Their union cannot be held in 16 bits, whether
+// the last comes once (the heap merge) or in many copies (the dense table).
 TEST(AccumulateLimits, ResultBeyondEntryLimitIsRefused) {
   const std::vector<hist_bucket> all = varrow_test::RawBucketsInOrder(65536);
   // Raw insertions in bucket order append (a record would lose the invalid buckets).
@@ -148,10 +273,13 @@ TEST(AccumulateLimits, ResultBeyondEntryLimitIsRefused) {
   ASSERT_EQ(hist_bucket_count(most.get()), 65535);
   const hist_ptr last = make({{all.back().val, all.back().exp, uint64_t{1}}});
 
-  const histogram *sources[] = {last.get()};
-  EXPECT_EQ(hist_accumulate(most.get(), sources, 1), -1);
-  EXPECT_EQ(hist_bucket_count(most.get()), 65535);
-  EXPECT_EQ(hist_sample_count(most.get()), 65535u);
+  for (const int copies : {1, 100}) {
+    SCOPED_TRACE(copies);
+    const std::vector<const histogram *> sources(static_cast<size_t>(copies), last.get());
+    EXPECT_EQ(hist_accumulate(most.get(), sources.data(), copies), -1);
+    EXPECT_EQ(hist_bucket_count(most.get()), 65535);
+    EXPECT_EQ(hist_sample_count(most.get()), 65535u);
+  }
 }
 
 // ---- hist_subtract ------------------------------------------------------------
