@@ -292,48 +292,22 @@ Sources histograms_of(py::handle iterable) {
   return sources;
 }
 
-// hist_accumulate's cost per entry grows with the number of sources it
-// merges at once (its heap of heads spans them all, and their entries lie
-// apart in memory): 20,000 per-minute histograms of about 180 buckets cost
-// 64 us each merged in one call, 7 us each in calls of this many.
-constexpr size_t merge_batch = 16;
-
-// Adds the sources into h, merge_batch at a time: false when a merge fails.
-bool accumulate_batches(histogram *h, const std::vector<const histogram *> &sources) {
-  for (size_t first = 0; first < sources.size(); first += merge_batch) {
-    const size_t count = std::min(merge_batch, sources.size() - first);
-    if (hist_accumulate(h, sources.data() + first, static_cast<int>(count)) < 0) return false;
-  }
-  return true;
-}
-
-// Adds every source into target, all or nothing: several batches go into a
-// copy, which replaces the target once all have merged.
+// Adds every source into target in one k-way merge, which is all or nothing.
 void accumulate(PyHistogram &target, const std::vector<const PyHistogram *> &sources) {
+  if (sources.size() >= static_cast<size_t>(INT_MAX)) throw py::value_error("too many histograms to merge at once");
   std::vector<const PyHistogram *> involved(sources);
   involved.push_back(&target);
   std::vector<const histogram *> raw;
   raw.reserve(sources.size());
-  bool merged;
+  int merged;
   {
     py::gil_scoped_release release;
     Locks locks(std::move(involved));
     // Looked up under the locks: another merge may replace a histogram.
     for (const PyHistogram *s : sources) raw.push_back(s->h.get());
-    if (raw.size() <= merge_batch) {
-      merged = accumulate_batches(target.h.get(), raw);
-    } else {
-      // A source that is the target itself stands for its contents before the merge.
-      std::replace(raw.begin(), raw.end(), static_cast<const histogram *>(target.h.get()),
-                   static_cast<const histogram *>(nullptr));
-      varrow::Histogram result = target.h.clone();
-      const std::vector<const histogram *> before(
-          std::count(raw.begin(), raw.end(), nullptr), target.h.get());
-      merged = accumulate_batches(result.get(), raw) && accumulate_batches(result.get(), before);
-      if (merged) target.h = std::move(result);
-    }
+    merged = hist_accumulate(target.h.get(), raw.data(), static_cast<int>(raw.size()));
   }
-  if (!merged) throw std::runtime_error("the histograms could not be merged (too many buckets or no memory)");
+  if (merged < 0) throw std::runtime_error("the histograms could not be merged (too many buckets or no memory)");
 }
 
 HistogramPtr copy(const PyHistogram &self) {
