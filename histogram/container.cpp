@@ -1,5 +1,6 @@
 // The histogram record: creation, cloning, release, clearing, lookup, the
 // fast index, and enumeration.
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -116,19 +117,34 @@ int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
     *pos = slot - 1;
     return 1;
   }
-  // Branch-free lower bound: the position of the first entry not before b.
-  // Random lookups would mispredict a branching search at every step.
+  // Keys are distinct integers, so the entries before b hold keys in
+  // [first key, key) and those from b onward keys in [key, last key]: b's
+  // position is bracketed by both differences.  Where the buckets in use
+  // are contiguous the bracket is a single entry; in general it spans as
+  // many entries as there are unused keys between the first and the last.
+  const int used = h->used;
+  const hist_bucket_entry *entries = h->entries;
   const int32_t key = hist_bucket_order_key(b);
-  const hist_bucket_entry *base = h->entries;
-  int n = h->used;
-  while (n > 1) {
-    const int half = n / 2;
-    base = hist_bucket_order_key(base[half - 1].bucket) < key ? base + half : base;
-    n -= half;
+  const int32_t first_key = hist_bucket_order_key(entries[0].bucket);
+  const int32_t last_key = hist_bucket_order_key(entries[used - 1].bucket);
+  if (key <= first_key) return key == first_key;
+  if (key > last_key) {
+    *pos = used;
+    return 0;
   }
-  const int32_t base_key = hist_bucket_order_key(base->bucket);
-  *pos = static_cast<int>(base - h->entries) + (base_key < key);
-  return base_key == key;
+  int lo = std::max(1, used - 1 - (last_key - key));
+  int hi = std::min(used - 1, key - first_key);
+  // Each probe halves the bracket and also pulls its far end to within the
+  // probe's key distance of b, so inside a contiguous run it closes at once.
+  while (lo < hi) {
+    const int probe = (lo + hi) / 2;
+    const int32_t probe_key = hist_bucket_order_key(entries[probe].bucket);
+    const bool before = probe_key < key;
+    lo = before ? probe + 1 : std::max(lo, probe - (probe_key - key));
+    hi = before ? std::min(hi, probe + (key - probe_key)) : probe;
+  }
+  *pos = lo;
+  return hist_bucket_order_key(entries[lo].bucket) == key;
 }
 
 void hist_fast_rebuild(histogram *h, int start, int clear) {
