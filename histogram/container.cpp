@@ -134,15 +134,20 @@ int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
   }
   int lo = std::max(1, used - 1 - (last_key - key));
   int hi = std::min(used - 1, key - first_key);
-  // Each probe halves the bracket and also pulls its far end to within the
-  // probe's key distance of b, so inside a contiguous run it closes at once.
-  while (lo < hi) {
-    const int probe = (lo + hi) / 2;
+  // A probe anywhere bounds b's position from one side by the probe itself
+  // and from the other by the key distance, so a bracket end that lies in a
+  // contiguous run closes the bracket at once.  Both ends are probed first
+  // (independent loads), then the bracket is halved.
+  const auto narrow = [&](int probe) {
     const int32_t probe_key = hist_bucket_order_key(entries[probe].bucket);
     const bool before = probe_key < key;
-    lo = before ? probe + 1 : std::max(lo, probe - (probe_key - key));
-    hi = before ? std::min(hi, probe + (key - probe_key)) : probe;
-  }
+    lo = std::max(lo, before ? probe + 1 : probe - (probe_key - key));
+    hi = std::min(hi, before ? probe + (key - probe_key) : probe);
+  };
+  const int first_probe = lo, last_probe = hi;
+  narrow(first_probe);
+  narrow(last_probe);
+  while (lo < hi) narrow((lo + hi) / 2);
   *pos = lo;
   return hist_bucket_order_key(entries[lo].bucket) == key;
 }
