@@ -24,6 +24,10 @@ void zero_pages(hist_fast_record *f) {
     if (page) std::memset(page, 0, hist_fast_page_slots * sizeof(uint16_t));
 }
 
+// Brackets up to this many entries wide are narrowed by key distance; wider
+// ones, left by sparse stretches, are halved with a fixed step.
+constexpr int narrowing_span = 32;
+
 }  // namespace
 
 histogram *hist_create(int capacity, bool fast, const hist_allocator *allocator) {
@@ -147,9 +151,23 @@ int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
   const int first_probe = lo, last_probe = hi;
   narrow(first_probe);
   narrow(last_probe);
-  while (lo < hi) narrow((lo + hi) / 2);
-  *pos = lo;
-  return hist_bucket_order_key(entries[lo].bucket) == key;
+  if (hi - lo <= narrowing_span) {
+    while (lo < hi) narrow((lo + hi) / 2);
+    *pos = lo;
+    return hist_bucket_order_key(entries[lo].bucket) == key;
+  }
+  // A bracket still this wide lies in a sparse stretch, where narrowing
+  // rarely beats halving: halve with a fixed, branch-free step instead.
+  const hist_bucket_entry *base = entries + lo;
+  int n = hi - lo + 1;
+  while (n > 1) {
+    const int half = n / 2;
+    base = hist_bucket_order_key(base[half - 1].bucket) < key ? base + half : base;
+    n -= half;
+  }
+  const int32_t base_key = hist_bucket_order_key(base->bucket);
+  *pos = static_cast<int>(base - entries) + (base_key < key);
+  return base_key == key;
 }
 
 void hist_fast_rebuild(histogram *h, int start, int clear) {
