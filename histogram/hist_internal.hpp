@@ -55,6 +55,8 @@ inline bool hist_bucket_identical(hist_bucket a, hist_bucket b) { return a.val =
 // the val-0 buckets (zero; among themselves by exp), then positive buckets.
 // key = offset[val] + stride[val] x (exp + 128), from one table lookup and no
 // branch, since every lookup and merge compares keys in its inner loop.
+// Consecutive valid buckets of one sign have consecutive keys, so the keys
+// of two entries bound how many entries can lie between them.
 struct hist_order_term {
   int32_t offset;
   int32_t stride;
@@ -63,7 +65,8 @@ struct hist_order_term {
 inline constexpr auto hist_order_terms = [] {
   constexpr int32_t invalid_base = -100000;
   constexpr int32_t magnitude_base = 1000;
-  constexpr int32_t per_exponent = 100;
+  constexpr int32_t per_exponent = 90;  // val 10 to 99
+  constexpr int32_t first_val = 10;
   constexpr int32_t exponent_offset = 128;
   std::array<hist_order_term, 256> terms{};
   for (int byte = 0; byte < 256; ++byte) {
@@ -74,9 +77,9 @@ inline constexpr auto hist_order_terms = [] {
     else if (val == 0)
       terms[byte] = {-exponent_offset, 1};  // key = exp
     else if (val > 0)
-      terms[byte] = {magnitude_base + val, per_exponent};
+      terms[byte] = {magnitude_base + val - first_val, per_exponent};
     else
-      terms[byte] = {-magnitude_base + val, -per_exponent};
+      terms[byte] = {-magnitude_base + val + first_val, -per_exponent};
   }
   return terms;
 }();

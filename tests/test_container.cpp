@@ -2,8 +2,11 @@
 // release through the histogram's own allocator, and enumeration.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <functional>
+#include <random>
 #include <vector>
 
 #include "histogram/hist_internal.hpp"
@@ -120,6 +123,49 @@ TEST_P(Lookup, ClearForgetsEveryBucketButKeepsStorage) {
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndFast, Lookup, ::testing::Bool());
+
+// The lookup narrows its search by how many keys separate the target from
+// the entries it has seen, so it is checked against a plain lower bound on
+// contiguous runs, runs with sparse tails, every bucket class and random
+// subsets of all raw buckets, for every raw bucket as the target.
+TEST(LookupAgreesWithLowerBound, EveryRawBucketInEveryShape) {
+  const std::vector<hist_bucket> all = varrow_test::RawBucketsInOrder(SIZE_MAX);
+  std::mt19937 random(15);
+  const struct {
+    const char *shape;
+    std::function<bool(hist_bucket)> keep;
+  } shapes[] = {
+      {"contiguous positive run", [](hist_bucket b) { return b.val > 0 && hist_bucket_is_valid(b) && b.exp >= -3 && b.exp <= 1; }},
+      {"run with sparse tails",
+       [](hist_bucket b) {
+         const bool core = b.exp >= -3 && b.exp <= 1, tail = b.exp >= -6 && b.exp <= 4 && b.val % 7 == 0;
+         return b.val > 0 && hist_bucket_is_valid(b) && (core || tail);
+       }},
+      {"every class, sparse", [](hist_bucket b) { return b.val % 3 == 0 && (b.val != 0 || b.exp % 5 == 0); }},
+      {"random third", [&random](hist_bucket) { return random() % 3 == 0; }},
+      {"single bucket", [](hist_bucket b) { return b.val == 42 && b.exp == 0; }},
+  };
+  for (const auto &s : shapes) {
+    std::vector<hist_bucket> kept;
+    for (const hist_bucket b : all)
+      if (s.keep(b)) kept.push_back(b);
+    for (const bool fast : {false, true}) {
+      histogram *h = fast ? hist_fast_alloc() : hist_alloc();
+      for (const hist_bucket b : kept) hist_insert_raw_end(h, b, 1);
+      ASSERT_EQ(hist_num_buckets(h), static_cast<int>(kept.size())) << s.shape;
+      for (const hist_bucket b : all) {
+        const auto bound = std::lower_bound(kept.begin(), kept.end(), b,
+                                            [](hist_bucket x, hist_bucket y) { return hist_bucket_compare(x, y) < 0; });
+        const int expected_pos = static_cast<int>(bound - kept.begin());
+        const int expected_found = bound != kept.end() && hist_bucket_identical(*bound, b);
+        int pos = -7;
+        ASSERT_EQ(hist_internal_find(h, b, &pos), expected_found) << s.shape << " " << int(b.val) << "," << int(b.exp);
+        ASSERT_EQ(pos, expected_pos) << s.shape << " " << int(b.val) << "," << int(b.exp);
+      }
+      hist_free(h);
+    }
+  }
+}
 
 TEST(Enumeration, RunsInBucketOrder) {
   histogram *h = hist_fast_alloc();
