@@ -350,7 +350,8 @@ int apply_deltas(histogram *tgt, const histogram *src, delta_operation op) {
     if (k == tgt->used || hist_bucket_compare(bucket, tgt->entries[k].bucket) < 0) {
       const int before = tgt->used;
       hist_insert_raw(tgt, bucket, 0);
-      // At the 16-bit entry limit there is no room for the bucket: its delta is lost.
+      // At the 16-bit entry limit, or without memory, there is no room for the
+      // bucket: its delta is lost.
       if (tgt->used == before) {
         in_range = false;
         ++j;
