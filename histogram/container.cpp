@@ -170,14 +170,28 @@ int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
   return base_key == key;
 }
 
+bool hist_fast_reserve_page(histogram *h, hist_bucket b) {
+  if (!h->fast) return true;
+  uint16_t *&page = hist_fast_of(h)->fast_index[static_cast<uint8_t>(b.exp)];
+  if (!page) page = allocate_page(h->allocator);
+  return page != nullptr;
+}
+
+bool hist_fast_reserve_pages(histogram *h, const hist_bucket_entry *entries, int count) {
+  for (int i = 0; i < count; ++i)
+    if (!hist_fast_reserve_page(h, entries[i].bucket)) return false;
+  return true;
+}
+
 void hist_fast_rebuild(histogram *h, int start, int clear) {
   if (!h->fast) return;
   hist_fast_record *f = hist_fast_of(h);
   if (clear) zero_pages(f);
   for (int i = start; i < h->used; ++i) {
     const hist_bucket b = h->entries[i].bucket;
-    uint16_t *&page = f->fast_index[static_cast<uint8_t>(b.exp)];
-    if (!page) page = allocate_page(h->allocator);
-    page[static_cast<uint8_t>(b.val)] = static_cast<uint16_t>(i + 1);
+    // Without its page the bucket stays unknown to the index, which the
+    // lookup answers by searching: a missing slot is never wrong.
+    if (!hist_fast_reserve_page(h, b)) continue;
+    f->fast_index[static_cast<uint8_t>(b.exp)][static_cast<uint8_t>(b.val)] = static_cast<uint16_t>(i + 1);
   }
 }

@@ -108,8 +108,17 @@ inline int hist_fast_slot(const histogram *h, hist_bucket b) {
 // Looks b up: 1 with *pos its position, or 0 with *pos the insertion position.
 int hist_internal_find(const histogram *h, hist_bucket b, int *pos);
 
+// Allocates, in a fast histogram, the index page that b's slot lives on
+// (true when it is there).  A change allocates the pages it needs this way
+// before it touches the entries, so that an allocator failure leaves the
+// histogram as it was.
+bool hist_fast_reserve_page(histogram *h, hist_bucket b);
+// The same for the buckets of count entries.
+bool hist_fast_reserve_pages(histogram *h, const hist_bucket_entry *entries, int count);
+
 // Brings the fast index up to date for the entries from start onward; with
 // clear set, first zeroes every page.  Does nothing for a plain histogram.
+// A bucket whose page cannot be allocated stays unknown to the index.
 void hist_fast_rebuild(histogram *h, int start, int clear);
 
 // Creates an empty histogram of the given variant and (already clamped) capacity.

@@ -12,15 +12,19 @@ uint64_t addable(uint64_t count, uint64_t n) {
   return n > room ? room : n;
 }
 
-void ensure_storage(histogram *h) {
-  if (h->entries) return;
-  h->entries = static_cast<hist_bucket_entry *>(h->allocator->malloc(hist_growth_step * sizeof(hist_bucket_entry)));
+// False when the first array cannot be allocated; h is then unchanged.
+bool ensure_storage(histogram *h) {
+  if (h->entries) return true;
+  auto *entries = static_cast<hist_bucket_entry *>(h->allocator->malloc(hist_growth_step * sizeof(hist_bucket_entry)));
+  if (entries == nullptr) return false;
+  h->entries = entries;
   h->capacity = hist_growth_step;
+  return true;
 }
 
 // Opens a gap at position p for a new entry, growing the array by one step
-// when it is full (copy and gap in a single pass).  False when the 16-bit
-// limits leave no room.
+// when it is full (copy and gap in a single pass).  False, with h unchanged,
+// when the 16-bit limits leave no room or the larger array is not available.
 bool open_gap(histogram *h, int p) {
   const int used = h->used;
   if (used < h->capacity) {
@@ -31,6 +35,7 @@ bool open_gap(histogram *h, int p) {
   int grown = h->capacity + hist_growth_step;
   if (grown > hist_max_entries) grown = hist_max_entries;
   auto *fresh = static_cast<hist_bucket_entry *>(h->allocator->malloc(grown * sizeof(hist_bucket_entry)));
+  if (fresh == nullptr) return false;
   std::memcpy(fresh, h->entries, p * sizeof(hist_bucket_entry));
   std::memcpy(fresh + p + 1, h->entries + p, (used - p) * sizeof(hist_bucket_entry));
   h->allocator->free(h->entries);
@@ -46,8 +51,10 @@ uint64_t add_to_entry(hist_bucket_entry *e, uint64_t n) {
   return added;
 }
 
+// The index page comes first: once the gap is open, the rebuild must not
+// fail.  Nothing is added (result 0) when memory is not available.
 uint64_t insert_new_entry(histogram *h, int p, hist_bucket hb, uint64_t count) {
-  if (!open_gap(h, p)) return 0;
+  if (!hist_fast_reserve_page(h, hb) || !open_gap(h, p)) return 0;
   h->entries[p].bucket = hb;
   h->entries[p].count = count;
   h->used++;
@@ -80,7 +87,7 @@ inline uint64_t insert_bucket(histogram *h, hist_bucket hb, uint64_t count) {
 extern "C" {
 
 uint64_t hist_insert_raw(histogram *h, hist_bucket hb, uint64_t count) {
-  ensure_storage(h);
+  if (!ensure_storage(h)) return 0;
   int p;
   if (hist_internal_find(h, hb, &p)) return add_to_entry(h->entries + p, count);
   return insert_new_entry(h, p, hb, count);

@@ -350,7 +350,8 @@ int apply_deltas(histogram *tgt, const histogram *src, delta_operation op) {
     if (k == tgt->used || hist_bucket_compare(bucket, tgt->entries[k].bucket) < 0) {
       const int before = tgt->used;
       hist_insert_raw(tgt, bucket, 0);
-      // At the 16-bit entry limit there is no room for the bucket: its delta is lost.
+      // At the 16-bit entry limit, or without memory, there is no room for the
+      // bucket: its delta is lost.
       if (tgt->used == before) {
         in_range = false;
         ++j;
@@ -374,21 +375,26 @@ int apply_deltas(histogram *tgt, const histogram *src, delta_operation op) {
 }
 
 // Gives tgt a new zero-filled array of exactly distinct entries (at least
-// one) filled by fill(tgt), releases the old one and rebuilds a fast index.
-// Leaves tgt unchanged and returns -1 when the result cannot be held or its
-// array is not available.
+// one) filled by fill, releases the old one and rebuilds a fast index.  The
+// result is filled in a record of its own and the index pages it needs are
+// allocated before tgt changes: tgt stays unchanged, and -1 is returned,
+// when the result cannot be held or its memory is not available.
 template <class Fill>
 int replace_entries(histogram *tgt, int distinct, Fill fill) {
   if (distinct > hist_max_entries) return -1;
   const int capacity = distinct > 0 ? distinct : 1;
   auto *entries = static_cast<hist_bucket_entry *>(tgt->allocator->calloc(capacity, sizeof(hist_bucket_entry)));
   if (entries == nullptr) return -1;
-  hist_bucket_entry *previous = tgt->entries;
+  histogram result{static_cast<uint16_t>(capacity), 0, 0, tgt->allocator, entries};
+  fill(&result);
+  if (!hist_fast_reserve_pages(tgt, result.entries, result.used)) {
+    tgt->allocator->free(entries);
+    return -1;
+  }
+  tgt->allocator->free(tgt->entries);
   tgt->entries = entries;
-  tgt->capacity = static_cast<uint16_t>(capacity);
-  tgt->used = 0;
-  fill(tgt);
-  tgt->allocator->free(previous);
+  tgt->capacity = result.capacity;
+  tgt->used = result.used;
   hist_fast_rebuild(tgt, 0, 1);
   return tgt->used;
 }

@@ -156,6 +156,8 @@ ssize_t hist_deserialize(histogram *h, const void *buff, ssize_t buff_len) {
     ++h->used;
   }
   if (!ascending) sort_and_merge_repeats(h);
+  // A read that cannot index its entries fails as a broken record does.
+  if (!hist_fast_reserve_pages(h, h->entries, h->used)) return fail_read(h);
   return finish_read(h, pos);
 }
 

@@ -105,7 +105,9 @@ int hist_bucket_idx_bucket(const histogram *h, int idx, hist_bucket *bucket, uin
 /* ---- Insertion and removal ---------------------------------------------- */
 
 /* Each returns the amount actually added or removed: counts saturate at
- * 2^64 - 1 and removal stops at 0.  h must not be NULL. */
+ * 2^64 - 1 and removal stops at 0.  A new bucket for which h's allocator
+ * cannot supply memory is not added (result 0, h unchanged).  h must not be
+ * NULL. */
 uint64_t hist_insert_raw(histogram *h, hist_bucket hb, uint64_t count);
 /* As hist_insert_raw, in constant time when buckets arrive in ascending order. */
 uint64_t hist_insert_raw_end(histogram *h, hist_bucket hb, uint64_t count);
@@ -159,7 +161,7 @@ ssize_t hist_serialize_estimate(const histogram *h);
  * bytes written, or -1 when buff_len is too small.  h may be NULL. */
 ssize_t hist_serialize(const histogram *h, void *buff, ssize_t buff_len);
 /* Replaces h's content with the record in buff: the bytes consumed, or -1
- * (h then empty, without entry array).  Unordered or repeated buckets are put
+ * (h then empty, without entry array), also when h's allocator fails.  Unordered or repeated buckets are put
  * in order and their counts added. */
 ssize_t hist_deserialize(histogram *h, const void *buff, ssize_t buff_len);
 /* Upper bound of the base64 text length: (estimate / 3) x 4 + 4. */
@@ -176,8 +178,8 @@ ssize_t hist_deserialize_b64(histogram *h, const char *b64_text, size_t b64_len)
 
 /* Adds the counts of cnt source histograms (NULL entries are empty) into tgt,
  * bucket by bucket, saturating: tgt's new number of buckets, or -1 (tgt
- * unchanged) when working memory or the new entry array is missing, or the
- * result would pass 65,535 buckets. */
+ * unchanged) when working memory, the new entry array or fast-index memory is
+ * missing, or the result would pass 65,535 buckets. */
 int hist_accumulate(histogram *tgt, const histogram *const *src, int cnt);
 /* Subtracts each source's counts from tgt, clamping at 0, without adding or
  * removing buckets: 0 when every count was subtracted in full, else -1. */
