@@ -7,12 +7,15 @@
 // quantity has no closed form, take secant steps from a normal-approximation
 // start.
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "distfn.h"
 #include "distfn_internal.hpp"
 #include "front_end_common.hpp"
+#include "normal_quantile_coefficients.hpp"
 #include "quantile_solvers.hpp"
 
 using namespace distfn::front_end;
@@ -21,7 +24,6 @@ using namespace distfn::quantile;
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double inverse_sqrt_two_pi = 0.3989422804014327;
 constexpr double pi = 3.141592653589793;
 constexpr int status_evaluation_failed = status_gamma_error;
 
@@ -38,34 +40,34 @@ int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double
   return status_success;
 }
 
-// The standard normal quantile of the smaller tail pair (p, q).  From a
-// start x with u = (tail - Phi(x)) / phi(x), the step d with
-// Phi(x + d) = tail is the inverted Taylor series of
-//   u = sum_n (-1)^n He_n(x) d^(n+1) / (n+1)!   (DLMF 7.10, 18.7.11):
-//   d = u + x u^2/2 + (2x^2 + 1) u^3/6 + x (6x^2 + 7) u^4/24 + O(x^4 u^5),
-// so one evaluation suffices once |u| is below about 1e-4 / (1 + x^2)^(1/2).
-constexpr int normal_step_limit = 10;
-constexpr double normal_final_residual = 1e-17;
-// Near the median the quantile needs absolute, not relative, accuracy.
-constexpr double normal_least_scale = 1e-3;
-constexpr double one_sixth = 1.0 / 6.0;
-constexpr double one_24th = 1.0 / 24.0;
+// Horner's rule for N(z) / D(z), the coefficients in ascending powers.
+template <std::size_t M, std::size_t N>
+double rational(const std::array<double, M> &numerator, const std::array<double, N> &denominator, double z) {
+  double n = numerator[M - 1];
+  for (std::size_t k = M - 1; k-- > 0;) n = n * z + numerator[k];
+  double d = denominator[N - 1];
+  for (std::size_t k = N - 1; k-- > 0;) d = d * z + denominator[k];
+  return n / d;
+}
 
+// The standard normal quantile of the smaller tail pair (p, q), by the
+// fitted rational approximations of normal_quantile_coefficients.hpp (a few
+// ulps, no refinement): x odd in s = tail - 1/2 in the centre; in the tails a
+// function of t = sqrt(-2 ln tail), close to linear (x ~ -t, DLMF 7.12.1).
 double normal_quantile(double p, double q) {
+  namespace fit = distfn::normal_quantile_fit;
   const bool lower = p <= q;
-  double tail = lower ? p : q;
-  double x = stvaln(&tail);
-  for (int step = 0; step < normal_step_limit; ++step) {
-    double cum, ccum;
-    cumnor(&x, &cum, &ccum);
-    const double u = (tail - cum) / (inverse_sqrt_two_pi * std::exp(-0.5 * x * x));
-    const double x2 = x * x;
-    x += u * (1.0 + u * (0.5 * x + u * ((2.0 * x2 + 1.0) * one_sixth + u * x * (6.0 * x2 + 7.0) * one_24th)));
-    const double u2 = u * u;
-    if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) >
-          normal_final_residual * std::fmax(std::fabs(x), normal_least_scale))) {
-      break;
-    }
+  const double tail = lower ? p : q;
+  double x;
+  if (tail >= fit::central_least_tail) {
+    const double s = tail - 0.5;
+    x = s * rational(fit::central_numerator, fit::central_denominator, s * s - fit::central_origin);
+  } else {
+    const double t = std::sqrt(-2.0 * std::log(tail));
+    std::size_t k = fit::tail_pieces.size() - 1;
+    while (k > 0 && t < fit::tail_pieces[k].t_low) --k;
+    const fit::TailPiece &piece = fit::tail_pieces[k];
+    x = -rational(piece.numerator, piece.denominator, t - piece.origin);
   }
   return lower ? x : -x;
 }
