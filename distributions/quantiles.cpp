@@ -72,11 +72,6 @@ double normal_quantile(double p, double q) {
   return lower ? x : -x;
 }
 
-// The normal quantile of (p, q) to the 1e-8 or so of its rational start
-// (far less near the 1e-300 end): enough for a start, at a fraction of the
-// cost of the converged dinvnr.
-double rough_normal_quantile(double p, double q) { return p <= q ? stvaln(&p) : -stvaln(&q); }
-
 // ---- beta ------------------------------------------------------------------
 
 struct Complements {
@@ -87,7 +82,7 @@ struct Complements {
 // Abramowitz & Stegun 26.5.22: a normal-based quantile for a, b > 1, as x
 // and 1 - x (each formed without cancellation).
 Complements beta_normal_start(double p, double q, double a, double b) {
-  const double z = -rough_normal_quantile(p, q);  // the upper quantile, large for small p
+  const double z = -normal_quantile(p, q);  // the upper quantile, large for small p
   const double lambda = (z * z - 3.0) / 6.0;
   const double ra = 1.0 / (2.0 * a - 1.0), rb = 1.0 / (2.0 * b - 1.0);
   const double h = 2.0 / (ra + rb);
@@ -173,7 +168,7 @@ double gamma_start(double p, double q, double a) {
     for (int i = 0; i < 2; ++i) x = std::exp((w + x - std::log1p(x / ap1)) / a);
     if (x < power_law_reach * ap1) return x;
   }
-  const double z = rough_normal_quantile(p, q);
+  const double z = normal_quantile(p, q);
   const double c = 1.0 / (9.0 * a);
   const double base = 1.0 - c + z * std::sqrt(c);
   if (q < p && (base <= 0.0 || z > std::sqrt(a) + 3.0)) {
@@ -290,7 +285,7 @@ int solve_noncentral(double p, double start, double *x, Tails &&tails) {
 // The Cornish-Fisher start of a discrete count with mean mu, deviation sigma
 // and skewness gamma, less the half unit by which the continuous count lags.
 double cornish_fisher_count(double p, double q, double mu, double sigma, double gamma) {
-  const double z = rough_normal_quantile(p, q);
+  const double z = normal_quantile(p, q);
   return mu + sigma * (z + gamma * (z * z - 1.0) / 6.0) - 0.5;
 }
 
@@ -320,7 +315,7 @@ double t_magnitude(double p, double q, double df, double tail) {
   if (df == 2.0) return std::fabs(q - p) / std::sqrt(2.0 * p * q);
   // The Cornish-Fisher quantile starts the search where it is close: for
   // df >= 3 outside the far tails.
-  const double t0 = distfn::cornish_fisher_t(std::fabs(rough_normal_quantile(p, q)), df);
+  const double t0 = distfn::cornish_fisher_t(std::fabs(normal_quantile(p, q)), df);
   const Complements guess{df / (df + t0 * t0), t0 * t0 / (df + t0 * t0)};
   const bool use_guess = df >= cornish_fisher_least_df && tail >= cornish_fisher_least_tail && std::isfinite(t0);
   const Complements c = beta_quantile(2.0 * tail, std::fabs(q - p), 0.5 * df, 0.5, use_guess ? &guess : nullptr);
