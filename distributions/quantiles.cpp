@@ -160,13 +160,29 @@ constexpr double cornish_fisher_least_tail = 1e-12;
 // (x/a)^(1/3) = 1 - 1/(9a) + z / (3 sqrt(a))).
 constexpr double power_law_reach = 0.3;
 
-double gamma_start(double p, double q, double a) {
+// The start and, where it comes for one exp, the density there (0: unknown).
+struct GammaStart {
+  double x;
+  double density;
+};
+
+GammaStart gamma_start(double p, double q, double a) {
   if (p <= q) {
     double ap1 = a + 1.0;
     const double w = std::log(p) + gamln(&ap1);
     double x = std::exp(w / a);
-    for (int i = 0; i < 2; ++i) x = std::exp((w + x - std::log1p(x / ap1)) / a);
-    if (x < power_law_reach * ap1) return x;
+    // The fixed-point steps only increase x (x - ln(1 + x/(a+1)) >= 0): a
+    // power law already beyond its reach stays there.
+    if (x < power_law_reach * ap1) {
+      double previous = x;
+      for (int i = 0; i < 2; ++i) {
+        previous = x;
+        x = std::exp((w + x - std::log1p(x / ap1)) / a);
+      }
+      // a ln x = w + previous - ln(1 + previous/(a+1)), so the density
+      // x^(a-1) e^-x / Gamma(a) = (a/x) p exp(previous - ln(1 + previous/(a+1)) - x).
+      if (x < power_law_reach * ap1) return {x, (a / x) * p * std::exp(previous - std::log1p(previous / ap1) - x)};
+    }
   }
   const double z = normal_quantile(p, q);
   const double c = 1.0 / (9.0 * a);
@@ -175,31 +191,35 @@ double gamma_start(double p, double q, double a) {
     const double w = -std::log(q) - gamln(&a);
     double x = std::fmax(w, 1.0);
     for (int i = 0; i < 2; ++i) x = w + (a - 1.0) * std::log(x);
-    if (x > 0.0) return x;
+    if (x > 0.0) return {x, 0.0};
   }
-  return base > 0.0 ? a * base * base * base : a;
+  return {base > 0.0 ? a * base * base * base : a, 0.0};
 }
 
 // x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start.
 double gamma_quantile(double p, double q, double a) {
   if (p == 0.0) return 0.0;
   const bool lower = p <= q;
-  double x = gamma_start(p, q, a);
+  const GammaStart start = gamma_start(p, q, a);
+  double x = start.x;
   // The power law underflowed: so does the quantile.
   if (lower && x == 0.0) return 0.0;
   if (!(x > 0.0 && std::isfinite(x))) x = std::fmax(x, std::numeric_limits<double>::min());
-  // The density x^(a-1) e^-x / Gamma(a) once from rcomp, then by its ratio
-  // (t/k)^(a-1) e^(k-t) from the last point k: a log and an exp instead of
-  // the gamma function again.
-  double known_x = 0.0, known_density = 0.0;
+  // The density x^(a-1) e^-x / Gamma(a) from the start or from rcomp at the
+  // first point, then by its ratio (t/k)^(a-1) e^(k-t) from the last point k:
+  // a log and an exp instead of the gamma function again.
+  const bool start_density = x == start.x && start.density > 0.0 && std::isfinite(start.density);
+  double known_x = x, known_density = start_density ? start.density : 0.0;
   return halley(x, 0.0, infinity, lower ? p : q, lower, true, [&](double t) {
     double aa = a, xx = t, cum, ccum;
     int ind = 0;
     gratio(&aa, &xx, &cum, &ccum, &ind);
     if (cum > 1.5) return TailPoint{kNaN, 0.0, 0.0};
-    const double density =
-        known_density > 0.0 ? known_density * std::exp((a - 1.0) * std::log1p((t - known_x) / known_x) - (t - known_x))
-                            : rcomp(&aa, &xx) / t;
+    double density = known_density;
+    if (known_density == 0.0)
+      density = rcomp(&aa, &xx) / t;
+    else if (t != known_x)
+      density *= std::exp((a - 1.0) * std::log1p((t - known_x) / known_x) - (t - known_x));
     known_x = t;
     known_density = density;
     const double curvature = (a - 1.0) / t - 1.0;
