@@ -219,7 +219,7 @@ double gamma_quantile(double p, double q, double a) {
     if (known_density == 0.0)
       density = rcomp(&aa, &xx) / t;
     else if (t != known_x)
-      density *= std::exp((a - 1.0) * std::log1p((t - known_x) / known_x) - (t - known_x));
+      density *= exp_near_zero((a - 1.0) * log1p_near_zero((t - known_x) / known_x) - (t - known_x));
     known_x = t;
     known_density = density;
     const double curvature = (a - 1.0) / t - 1.0;
