@@ -28,8 +28,9 @@ constexpr double pi = 3.141592653589793;
 constexpr int status_evaluation_failed = status_gamma_error;
 
 // Common checks: the arguments by the front end's rules, then p + q.  On
-// failure the output is NaN and the status is returned.
-int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double q, double *output) {
+// failure the output is NaN and the status is returned.  Inlined, so that
+// the constant limits of the rules fold into the caller's comparisons.
+[[gnu::always_inline]] inline int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double q, double *output) {
   int status = status_success;
   double bound = 0.0;
   if (reject_arguments(rules, &status, &bound) ||

@@ -38,10 +38,10 @@ mp.mp.dps = 60
 mpf = mp.mpf
 
 CENTRAL_LEAST_TAIL = 0.2
-CENTRAL_DEGREES = (5, 6)
+CENTRAL_DEGREES = (5, 5)
 # The tail pieces: lower end of t and degrees (numerator, denominator).  The
 # last piece reaches the smallest subnormal tail, t = 38.6.
-TAIL_PIECES = [(None, (6, 6)), (3.0, (6, 6)), (5.0, (6, 6)), (9.0, (6, 6)), (17.0, (6, 6))]
+TAIL_PIECES = [(None, (5, 5)), (3.0, (5, 5)), (5.0, (5, 5)), (9.0, (5, 5)), (17.0, (5, 5))]
 LARGEST_T = 38.6
 NODES = 100
 LAWSON_STEPS = 30
