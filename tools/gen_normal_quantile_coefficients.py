@@ -11,9 +11,9 @@ approximated, with no refinement step, piecewise:
 
 The origins (r_0 the middle of the central piece, t_0 the lower end of a
 tail piece) are those that measured least binary64 rounding error: the
-terms Horner's rule sums then cancel least.  The central piece stops well short of the branch
-point of x at r = 1/4 (tail = 0), whose nearby poles and zeros would make
-the fit ill-conditioned in binary64.
+terms Horner's rule sums then cancel least.  The central piece stops well
+short of the branch point of x at r = 1/4 (tail = 0), whose nearby poles
+and zeros would make the fit ill-conditioned in binary64.
 
 Each piece is a weighted linearised least-squares fit of the relative error
 (Loeb's iteration: weights 1 / D from the previous fit), driven towards the
