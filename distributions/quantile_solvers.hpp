@@ -12,12 +12,29 @@ namespace distfn::quantile {
 inline constexpr double infinity = std::numeric_limits<double>::infinity();
 inline constexpr double epsilon = std::numeric_limits<double>::epsilon();
 
+// Near convergence the arguments of log1p and exp are tiny: below this size
+// their Taylor series to the fifth power leave a relative error under
+// r^5 / 6 < 1e-19, and cost a few multiplications instead of a call.
+inline constexpr double taylor_reach = 0x1p-12;
+
+// ln(1 + r).
+inline double log1p_near_zero(double r) {
+  if (!(std::fabs(r) < taylor_reach)) return std::log1p(r);
+  return r * (1.0 - r * (0.5 - r * (1.0 / 3.0 - r * (0.25 - r * 0.2))));
+}
+
+// e^s.
+inline double exp_near_zero(double s) {
+  if (!(std::fabs(s) < taylor_reach)) return std::exp(s);
+  return 1.0 + s * (1.0 + s * (0.5 + s * (1.0 / 6.0 + s * (1.0 / 24.0 + s * (1.0 / 120.0)))));
+}
+
 // ln(tail / target), rounded once near the root where tail/target ~ 1; a tail
 // that underflowed counts as the smallest positive double.
 inline double log_ratio(double tail, double target) {
   const double t = tail > 0.0 ? tail : std::numeric_limits<double>::denorm_min();
   const double r = (t - target) / target;
-  return std::fabs(r) < 0.5 ? std::log1p(r) : std::log(t) - std::log(target);
+  return std::fabs(r) < 0.5 ? log1p_near_zero(r) : std::log(t) - std::log(target);
 }
 
 // A tail probability, its derivative in x (negative for an upper tail) and
@@ -61,7 +78,7 @@ double halley(double x, double lo, double hi, double target, bool increasing, bo
     if (std::isfinite(u) && u != 0.0) {
       const double denominator = 1.0 - 0.5 * u * c;
       step = (denominator > 0.5 && denominator < 2.0) ? u / denominator : u;
-      x_next = log_variable ? x * std::exp(-step) : x - step;
+      x_next = log_variable ? x * exp_near_zero(-step) : x - step;
     }
     if (x_next == x) return x;
     if (!(x_next > lo && x_next < hi)) {

@@ -7,12 +7,15 @@
 // quantity has no closed form, take secant steps from a normal-approximation
 // start.
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "distfn.h"
 #include "distfn_internal.hpp"
 #include "front_end_common.hpp"
+#include "normal_quantile_coefficients.hpp"
 #include "quantile_solvers.hpp"
 
 using namespace distfn::front_end;
@@ -21,13 +24,13 @@ using namespace distfn::quantile;
 namespace {
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
-constexpr double inverse_sqrt_two_pi = 0.3989422804014327;
 constexpr double pi = 3.141592653589793;
 constexpr int status_evaluation_failed = status_gamma_error;
 
 // Common checks: the arguments by the front end's rules, then p + q.  On
-// failure the output is NaN and the status is returned.
-int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double q, double *output) {
+// failure the output is NaN and the status is returned.  Inlined, so that
+// the constant limits of the rules fold into the caller's comparisons.
+[[gnu::always_inline]] inline int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double q, double *output) {
   int status = status_success;
   double bound = 0.0;
   if (reject_arguments(rules, &status, &bound) ||
@@ -38,42 +41,37 @@ int reject(std::span<const ArgumentRule> rules, bool check_sum, double p, double
   return status_success;
 }
 
-// The standard normal quantile of the smaller tail pair (p, q).  From a
-// start x with u = (tail - Phi(x)) / phi(x), the step d with
-// Phi(x + d) = tail is the inverted Taylor series of
-//   u = sum_n (-1)^n He_n(x) d^(n+1) / (n+1)!   (DLMF 7.10, 18.7.11):
-//   d = u + x u^2/2 + (2x^2 + 1) u^3/6 + x (6x^2 + 7) u^4/24 + O(x^4 u^5),
-// so one evaluation suffices once |u| is below about 1e-4 / (1 + x^2)^(1/2).
-constexpr int normal_step_limit = 10;
-constexpr double normal_final_residual = 1e-17;
-// Near the median the quantile needs absolute, not relative, accuracy.
-constexpr double normal_least_scale = 1e-3;
-constexpr double one_sixth = 1.0 / 6.0;
-constexpr double one_24th = 1.0 / 24.0;
+// Horner's rule for N(z) / D(z), the coefficients in ascending powers.
+template <std::size_t M, std::size_t N>
+double rational(const std::array<double, M> &numerator, const std::array<double, N> &denominator, double z) {
+  double n = numerator[M - 1];
+  for (std::size_t k = M - 1; k-- > 0;) n = n * z + numerator[k];
+  double d = denominator[N - 1];
+  for (std::size_t k = N - 1; k-- > 0;) d = d * z + denominator[k];
+  return n / d;
+}
 
+// The standard normal quantile of the smaller tail pair (p, q), by the
+// fitted rational approximations of normal_quantile_coefficients.hpp (a few
+// ulps, no refinement): x odd in s = tail - 1/2 in the centre; in the tails a
+// function of t = sqrt(-2 ln tail), close to linear (x ~ -t, DLMF 7.12.1).
 double normal_quantile(double p, double q) {
+  namespace fit = distfn::normal_quantile_fit;
   const bool lower = p <= q;
-  double tail = lower ? p : q;
-  double x = stvaln(&tail);
-  for (int step = 0; step < normal_step_limit; ++step) {
-    double cum, ccum;
-    cumnor(&x, &cum, &ccum);
-    const double u = (tail - cum) / (inverse_sqrt_two_pi * std::exp(-0.5 * x * x));
-    const double x2 = x * x;
-    x += u * (1.0 + u * (0.5 * x + u * ((2.0 * x2 + 1.0) * one_sixth + u * x * (6.0 * x2 + 7.0) * one_24th)));
-    const double u2 = u * u;
-    if (!(u2 * u2 * std::fabs(u) * (1.0 + x2) * (1.0 + x2) >
-          normal_final_residual * std::fmax(std::fabs(x), normal_least_scale))) {
-      break;
-    }
+  const double tail = lower ? p : q;
+  double x;
+  if (tail >= fit::central_least_tail) {
+    const double s = tail - 0.5;
+    x = s * rational(fit::central_numerator, fit::central_denominator, s * s - fit::central_origin);
+  } else {
+    const double t = std::sqrt(-2.0 * std::log(tail));
+    std::size_t k = fit::tail_pieces.size() - 1;
+    while (k > 0 && t < fit::tail_pieces[k].t_low) --k;
+    const fit::TailPiece &piece = fit::tail_pieces[k];
+    x = -rational(piece.numerator, piece.denominator, t - piece.origin);
   }
   return lower ? x : -x;
 }
-
-// The normal quantile of (p, q) to the 1e-8 or so of its rational start
-// (far less near the 1e-300 end): enough for a start, at a fraction of the
-// cost of the converged dinvnr.
-double rough_normal_quantile(double p, double q) { return p <= q ? stvaln(&p) : -stvaln(&q); }
 
 // ---- beta ------------------------------------------------------------------
 
@@ -85,7 +83,7 @@ struct Complements {
 // Abramowitz & Stegun 26.5.22: a normal-based quantile for a, b > 1, as x
 // and 1 - x (each formed without cancellation).
 Complements beta_normal_start(double p, double q, double a, double b) {
-  const double z = -rough_normal_quantile(p, q);  // the upper quantile, large for small p
+  const double z = -normal_quantile(p, q);  // the upper quantile, large for small p
   const double lambda = (z * z - 3.0) / 6.0;
   const double ra = 1.0 / (2.0 * a - 1.0), rb = 1.0 / (2.0 * b - 1.0);
   const double h = 2.0 / (ra + rb);
@@ -163,46 +161,66 @@ constexpr double cornish_fisher_least_tail = 1e-12;
 // (x/a)^(1/3) = 1 - 1/(9a) + z / (3 sqrt(a))).
 constexpr double power_law_reach = 0.3;
 
-double gamma_start(double p, double q, double a) {
+// The start and, where it comes for one exp, the density there (0: unknown).
+struct GammaStart {
+  double x;
+  double density;
+};
+
+GammaStart gamma_start(double p, double q, double a) {
   if (p <= q) {
     double ap1 = a + 1.0;
     const double w = std::log(p) + gamln(&ap1);
     double x = std::exp(w / a);
-    for (int i = 0; i < 2; ++i) x = std::exp((w + x - std::log1p(x / ap1)) / a);
-    if (x < power_law_reach * ap1) return x;
+    // The fixed-point steps only increase x (x - ln(1 + x/(a+1)) >= 0): a
+    // power law already beyond its reach stays there.
+    if (x < power_law_reach * ap1) {
+      double previous = x;
+      for (int i = 0; i < 2; ++i) {
+        previous = x;
+        x = std::exp((w + x - std::log1p(x / ap1)) / a);
+      }
+      // a ln x = w + previous - ln(1 + previous/(a+1)), so the density
+      // x^(a-1) e^-x / Gamma(a) = (a/x) p exp(previous - ln(1 + previous/(a+1)) - x).
+      if (x < power_law_reach * ap1) return {x, (a / x) * p * std::exp(previous - std::log1p(previous / ap1) - x)};
+    }
   }
-  const double z = rough_normal_quantile(p, q);
+  const double z = normal_quantile(p, q);
   const double c = 1.0 / (9.0 * a);
   const double base = 1.0 - c + z * std::sqrt(c);
   if (q < p && (base <= 0.0 || z > std::sqrt(a) + 3.0)) {
     const double w = -std::log(q) - gamln(&a);
     double x = std::fmax(w, 1.0);
     for (int i = 0; i < 2; ++i) x = w + (a - 1.0) * std::log(x);
-    if (x > 0.0) return x;
+    if (x > 0.0) return {x, 0.0};
   }
-  return base > 0.0 ? a * base * base * base : a;
+  return {base > 0.0 ? a * base * base * base : a, 0.0};
 }
 
 // x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start.
 double gamma_quantile(double p, double q, double a) {
   if (p == 0.0) return 0.0;
   const bool lower = p <= q;
-  double x = gamma_start(p, q, a);
+  const GammaStart start = gamma_start(p, q, a);
+  double x = start.x;
   // The power law underflowed: so does the quantile.
   if (lower && x == 0.0) return 0.0;
   if (!(x > 0.0 && std::isfinite(x))) x = std::fmax(x, std::numeric_limits<double>::min());
-  // The density x^(a-1) e^-x / Gamma(a) once from rcomp, then by its ratio
-  // (t/k)^(a-1) e^(k-t) from the last point k: a log and an exp instead of
-  // the gamma function again.
-  double known_x = 0.0, known_density = 0.0;
+  // The density x^(a-1) e^-x / Gamma(a) from the start or from rcomp at the
+  // first point, then by its ratio (t/k)^(a-1) e^(k-t) from the last point k:
+  // a log and an exp instead of the gamma function again.
+  const bool start_density = x == start.x && start.density > 0.0 && std::isfinite(start.density);
+  double known_x = x, known_density = start_density ? start.density : 0.0;
   return halley(x, 0.0, infinity, lower ? p : q, lower, true, [&](double t) {
     double aa = a, xx = t, cum, ccum;
     int ind = 0;
     gratio(&aa, &xx, &cum, &ccum, &ind);
     if (cum > 1.5) return TailPoint{kNaN, 0.0, 0.0};
-    const double density =
-        known_density > 0.0 ? known_density * std::exp((a - 1.0) * std::log1p((t - known_x) / known_x) - (t - known_x))
-                            : rcomp(&aa, &xx) / t;
+    double density = known_density;
+    if (known_density == 0.0)
+      density = rcomp(&aa, &xx) / t;
+    else if (t != known_x)
+      density *= exp_near_zero((a - 1.0) * log1p_near_zero((t - known_x) / known_x) - (t - known_x));
     known_x = t;
     known_density = density;
     const double curvature = (a - 1.0) / t - 1.0;
@@ -288,7 +306,7 @@ int solve_noncentral(double p, double start, double *x, Tails &&tails) {
 // The Cornish-Fisher start of a discrete count with mean mu, deviation sigma
 // and skewness gamma, less the half unit by which the continuous count lags.
 double cornish_fisher_count(double p, double q, double mu, double sigma, double gamma) {
-  const double z = rough_normal_quantile(p, q);
+  const double z = normal_quantile(p, q);
   return mu + sigma * (z + gamma * (z * z - 1.0) / 6.0) - 0.5;
 }
 
@@ -318,7 +336,7 @@ double t_magnitude(double p, double q, double df, double tail) {
   if (df == 2.0) return std::fabs(q - p) / std::sqrt(2.0 * p * q);
   // The Cornish-Fisher quantile starts the search where it is close: for
   // df >= 3 outside the far tails.
-  const double t0 = distfn::cornish_fisher_t(std::fabs(rough_normal_quantile(p, q)), df);
+  const double t0 = distfn::cornish_fisher_t(std::fabs(normal_quantile(p, q)), df);
   const Complements guess{df / (df + t0 * t0), t0 * t0 / (df + t0 * t0)};
   const bool use_guess = df >= cornish_fisher_least_df && tail >= cornish_fisher_least_tail && std::isfinite(t0);
   const Complements c = beta_quantile(2.0 * tail, std::fabs(q - p), 0.5 * df, 0.5, use_guess ? &guess : nullptr);

@@ -146,6 +146,39 @@ TEST(QuantileFunctions, MatchReferencesInBothTails) {
   }
 }
 
+// invnor evaluates fitted rational approximations with no refinement
+// (tools/gen_normal_quantile_coefficients.py): on a dense sweep of tails from
+// the smallest subnormal to 1/2, in both tails, its error stays at the few
+// ulps the fit and its binary64 evaluation leave.
+constexpr double kNormalSweepUlps = 3.0;
+
+TEST(QuantileFunctions, NormalQuantileOnADenseSweep) {
+  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/normal_quantile_sweep.csv");
+  std::string line;
+  std::getline(in, line);
+  int points = 0;
+  double max_ulps = 0.0;
+  while (std::getline(in, line)) {
+    const std::size_t comma = line.find(',');
+    const double tail = std::strtod(line.substr(0, comma).c_str(), nullptr);
+    const long double exact = std::strtold(line.substr(comma + 1).c_str(), nullptr);
+    for (const bool lower : {true, false}) {
+      double x = kNaN;
+      const int status = lower ? invnor(tail, 1.0 - tail, 0, 1, &x) : invnor(1.0 - tail, tail, 0, 1, &x);
+      const long double expected = lower ? exact : -exact;
+      const double ulps = expected == 0.0L ? std::fabs(x) / kUlp
+                                           : static_cast<double>(std::fabs(x - expected) / std::fabs(expected)) / kUlp;
+      EXPECT_EQ(status, 0) << "tail " << tail;
+      EXPECT_LE(ulps, kNormalSweepUlps) << "tail " << tail << (lower ? " (lower)" : " (upper)") << ": " << x
+                                        << ", exact " << static_cast<double>(expected);
+      max_ulps = std::max(max_ulps, ulps);
+      ++points;
+    }
+  }
+  ASSERT_GT(points, 3000);
+  std::cout << "invnor: " << points << " points, max error " << max_ulps << " ulps\n";
+}
+
 TEST(QuantileFunctions, AgreeWithTheFrontEndSearch) {
   for (const Row &r : read_table()) {
     if (std::min(r.p, r.q) < kFrontEndSmallestTail) continue;
