@@ -30,11 +30,17 @@ constexpr int narrowing_span = 32;
 
 }  // namespace
 
+// NULL when the allocator fails; nothing is then left allocated.
 histogram *hist_create(int capacity, bool fast, const hist_allocator *allocator) {
   const size_t record_size = fast ? sizeof(hist_fast_record) : sizeof(histogram);
   auto *h = static_cast<histogram *>(allocator->calloc(1, record_size));
-  h->capacity = static_cast<uint16_t>(capacity);
+  if (h == nullptr) return nullptr;
   h->entries = static_cast<hist_bucket_entry *>(allocator->calloc(capacity, sizeof(hist_bucket_entry)));
+  if (h->entries == nullptr) {
+    allocator->free(h);
+    return nullptr;
+  }
+  h->capacity = static_cast<uint16_t>(capacity);
   h->allocator = allocator;
   h->fast = fast;
   return h;
@@ -65,12 +71,17 @@ histogram *hist_clone_with_allocator(const histogram *src, const hist_allocator 
   int capacity = clamp_capacity(src->capacity);
   if (capacity < src->used) capacity = src->used;
   histogram *h = hist_create(capacity, src->fast, allocator);
+  if (h == nullptr) return nullptr;
   if (src->fast) {
     const hist_fast_record *from = hist_fast_of(src);
     hist_fast_record *to = hist_fast_of(h);
     for (int i = 0; i < hist_fast_pages; ++i) {
       if (!from->fast_index[i]) continue;
       to->fast_index[i] = allocate_page(allocator);
+      if (to->fast_index[i] == nullptr) {
+        hist_free(h);
+        return nullptr;
+      }
       std::memcpy(to->fast_index[i], from->fast_index[i], hist_fast_page_slots * sizeof(uint16_t));
     }
   }

@@ -77,7 +77,8 @@ typedef struct histogram histogram;
 
 /* Creation: nbins is the initial capacity (0 or less gives 100, more than
  * 46,082 gives 46,082).  The fast variant adds a direct lookup index.  The
- * caller owns the result and releases it with hist_free. */
+ * caller owns the result and releases it with hist_free; NULL when the
+ * allocator fails. */
 histogram *hist_alloc(void);
 histogram *hist_alloc_nbins(int nbins);
 histogram *hist_alloc_with_allocator(const hist_allocator *allocator);
@@ -86,7 +87,8 @@ histogram *hist_fast_alloc(void);
 histogram *hist_fast_alloc_nbins(int nbins);
 histogram *hist_fast_alloc_with_allocator(const hist_allocator *allocator);
 histogram *hist_fast_alloc_nbins_with_allocator(int nbins, const hist_allocator *allocator);
-/* An independent copy of src (same variant); hist_clone uses default_allocator. */
+/* An independent copy of src (same variant), or NULL when the allocator
+ * fails; hist_clone uses default_allocator. */
 histogram *hist_clone(const histogram *src);
 histogram *hist_clone_with_allocator(const histogram *src, const hist_allocator *allocator);
 /* Releases h and all its memory; NULL does nothing. */

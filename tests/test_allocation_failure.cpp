@@ -172,4 +172,44 @@ TEST(AllocationFailure, EveryAllocationOfEveryOperation) {
   }
 }
 
+// Creating or cloning with a failing allocator gives NULL at each of its
+// allocations in turn, without a crash or a leak (the sanitizer build checks
+// the latter), and the full result once memory is back.
+TEST(AllocationFailure, CreateAndCloneReturnNull) {
+  const Entries start = {{10, -3, 4}, {25, 0, 1}, {-47, 2, 9}, {99, 40, 2}};
+  for (const bool fast : {false, true}) {
+    SCOPED_TRACE(fast ? "fast" : "plain");
+    const auto create = [fast] {
+      return hist_ptr(fast ? hist_fast_alloc_with_allocator(&FailingAllocator::allocator)
+                           : hist_alloc_with_allocator(&FailingAllocator::allocator));
+    };
+    for (int k = 1;; ++k) {
+      FailingAllocator::arm(k);
+      const hist_ptr h = create();
+      const bool failed = FailingAllocator::calls >= k;
+      FailingAllocator::disarm();
+      if (!failed) {
+        ASSERT_NE(h, nullptr);
+        break;
+      }
+      EXPECT_EQ(h, nullptr) << k;
+    }
+    const hist_ptr source = create();
+    varrow_test::Fill(source.get(), start);
+    for (int k = 1;; ++k) {
+      FailingAllocator::arm(k);
+      const hist_ptr copy(hist_clone_with_allocator(source.get(), &FailingAllocator::allocator));
+      const bool failed = FailingAllocator::calls >= k;
+      FailingAllocator::disarm();
+      if (!failed) {
+        ASSERT_NE(copy, nullptr);
+        EXPECT_EQ(Contents(copy.get()), Contents(source.get()));
+        ExpectConsistent(copy.get());
+        break;
+      }
+      EXPECT_EQ(copy, nullptr) << k;
+    }
+  }
+}
+
 }  // namespace
