@@ -237,7 +237,7 @@ hist_bucket hist_int_scale_by_digits(int64_t value, int scale) {
 extern "C" hist_bucket int_scale_to_hist_bucket(int64_t value, int scale) {
   hist_bucket b;
   if (hist_int_scale_to_bucket_ready(value, scale, &b)) return b;
-  if (value > -hist_int_via_double_limit && value < hist_int_via_double_limit) {
+  if (hist_int_scale_is_tabulated(value, scale)) {
     // Fill the binade (unless another thread is at it), then read the table.
     hist_bucket_of_unready_binade(static_cast<double>(value));
     if (hist_int_scale_to_bucket_ready(value, scale, &b)) return b;

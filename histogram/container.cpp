@@ -24,10 +24,6 @@ void zero_pages(hist_fast_record *f) {
     if (page) std::memset(page, 0, hist_fast_page_slots * sizeof(uint16_t));
 }
 
-// Brackets up to this many entries wide are narrowed by key distance; wider
-// ones, left by sparse stretches, are halved with a fixed step.
-constexpr int narrowing_span = 32;
-
 }  // namespace
 
 // NULL when the allocator fails; nothing is then left allocated.
@@ -124,62 +120,6 @@ int hist_bucket_idx_bucket(const histogram *h, int idx, hist_bucket *bucket, uin
 }
 
 }  // extern "C"
-
-int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
-  *pos = 0;
-  if (h->used == 0) return 0;
-  if (const int slot = hist_fast_slot(h, b)) {
-    *pos = slot - 1;
-    return 1;
-  }
-  // Keys are distinct integers, so the entries before b hold keys in
-  // [first key, key) and those from b onward keys in [key, last key]: b's
-  // position is bracketed by both differences.  Where the buckets in use
-  // are contiguous the bracket is a single entry; in general it spans as
-  // many entries as there are unused keys between the first and the last.
-  const int used = h->used;
-  const hist_bucket_entry *entries = h->entries;
-  const int32_t key = hist_bucket_order_key(b);
-  const int32_t first_key = hist_bucket_order_key(entries[0].bucket);
-  const int32_t last_key = hist_bucket_order_key(entries[used - 1].bucket);
-  if (key <= first_key) return key == first_key;
-  if (key > last_key) {
-    *pos = used;
-    return 0;
-  }
-  int lo = std::max(1, used - 1 - (last_key - key));
-  int hi = std::min(used - 1, key - first_key);
-  // A probe anywhere bounds b's position from one side by the probe itself
-  // and from the other by the key distance, so a bracket end that lies in a
-  // contiguous run closes the bracket at once.  Both ends are probed first
-  // (independent loads), then the bracket is halved.
-  const auto narrow = [&](int probe) {
-    const int32_t probe_key = hist_bucket_order_key(entries[probe].bucket);
-    const bool before = probe_key < key;
-    lo = std::max(lo, before ? probe + 1 : probe - (probe_key - key));
-    hi = std::min(hi, before ? probe + (key - probe_key) : probe);
-  };
-  const int first_probe = lo, last_probe = hi;
-  narrow(first_probe);
-  narrow(last_probe);
-  if (hi - lo <= narrowing_span) {
-    while (lo < hi) narrow((lo + hi) / 2);
-    *pos = lo;
-    return hist_bucket_order_key(entries[lo].bucket) == key;
-  }
-  // A bracket still this wide lies in a sparse stretch, where narrowing
-  // rarely beats halving: halve with a fixed, branch-free step instead.
-  const hist_bucket_entry *base = entries + lo;
-  int n = hi - lo + 1;
-  while (n > 1) {
-    const int half = n / 2;
-    base = hist_bucket_order_key(base[half - 1].bucket) < key ? base + half : base;
-    n -= half;
-  }
-  const int32_t base_key = hist_bucket_order_key(base->bucket);
-  *pos = static_cast<int>(base - entries) + (base_key < key);
-  return base_key == key;
-}
 
 bool hist_fast_reserve_page(histogram *h, hist_bucket b) {
   if (!h->fast) return true;

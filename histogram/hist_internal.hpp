@@ -2,6 +2,7 @@
 // every part of the library shares.  Never installed.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <bit>
@@ -105,9 +106,77 @@ inline int hist_fast_slot(const histogram *h, hist_bucket b) {
   return page ? page[static_cast<uint8_t>(b.val)] : 0;
 }
 
-// Looks b up: 1 with *pos its position, or 0 with *pos the insertion position.
-int hist_internal_find(const histogram *h, hist_bucket b, int *pos);
+// Brackets up to this many entries wide are narrowed by key distance; wider
+// ones, left by sparse stretches, are halved with a fixed step.
+inline constexpr int hist_narrowing_span = 32;
 
+// Looks b up: 1 with *pos its position, or 0 with *pos the insertion
+// position.  Inline, so that an insertion keeps the position in a register.
+[[gnu::always_inline]] inline int hist_internal_find(const histogram *h, hist_bucket b, int *pos) {
+  *pos = 0;
+  if (h->used == 0) return 0;
+  if (const int slot = hist_fast_slot(h, b)) {
+    *pos = slot - 1;
+    return 1;
+  }
+  // Keys are distinct integers, so the entries before b hold keys in
+  // [first key, key) and those from b onward keys in [key, last key]: b's
+  // position is bracketed by both differences.  Where the buckets in use
+  // are contiguous the bracket is a single entry; in general it spans as
+  // many entries as there are unused keys between the first and the last.
+  const int used = h->used;
+  const hist_bucket_entry *entries = h->entries;
+  const int32_t key = hist_bucket_order_key(b);
+  const int32_t first_key = hist_bucket_order_key(entries[0].bucket);
+  const int32_t last_key = hist_bucket_order_key(entries[used - 1].bucket);
+  if (key <= first_key) return key == first_key;
+  if (key > last_key) {
+    *pos = used;
+    return 0;
+  }
+  int lo = std::max(1, used - 1 - (last_key - key));
+  int hi = std::min(used - 1, key - first_key);
+  // Where the buckets from the lower bound up to b are contiguous, as in
+  // the body of a distribution, the key distance from that one probe names
+  // b's position: one dependent probe instead of a narrowing.
+  const int32_t lo_key = hist_bucket_order_key(entries[lo].bucket);
+  if (const int guess = lo + (key - lo_key); lo_key <= key && guess <= hi && hist_bucket_identical(entries[guess].bucket, b)) {
+    *pos = guess;
+    return 1;
+  }
+  // A probe anywhere bounds b's position from one side by the probe itself
+  // and from the other by the key distance, so a bracket end that lies in a
+  // contiguous run closes the bracket at once.  Both ends are probed first
+  // (independent loads), then the bracket is halved.
+  const auto narrow = [&](int probe) {
+    const int32_t probe_key = hist_bucket_order_key(entries[probe].bucket);
+    const bool before = probe_key < key;
+    lo = std::max(lo, before ? probe + 1 : probe - (probe_key - key));
+    hi = std::min(hi, before ? probe + (key - probe_key) : probe);
+  };
+  const int first_probe = lo, last_probe = hi;
+  narrow(first_probe);
+  narrow(last_probe);
+  if (hi - lo <= hist_narrowing_span) {
+    while (lo < hi) narrow((lo + hi) / 2);
+    *pos = lo;
+    // Keys are one-to-one with buckets: comparing the bucket itself spares
+    // the key's table load on the way out.
+    return hist_bucket_identical(entries[lo].bucket, b);
+  }
+  // A bracket still this wide lies in a sparse stretch, where narrowing
+  // rarely beats halving: halve with a fixed, branch-free step instead.
+  const hist_bucket_entry *base = entries + lo;
+  int n = hi - lo + 1;
+  while (n > 1) {
+    const int half = n / 2;
+    base = hist_bucket_order_key(base[half - 1].bucket) < key ? base + half : base;
+    n -= half;
+  }
+  const int32_t base_key = hist_bucket_order_key(base->bucket);
+  *pos = static_cast<int>(base - entries) + (base_key < key);
+  return base_key == key;
+}
 // Allocates, in a fast histogram, the index page that b's slot lives on
 // (true when it is there).  A change allocates the pages it needs this way
 // before it touches the entries, so that an allocator failure leaves the
@@ -183,7 +252,11 @@ inline bool hist_double_to_bucket_ready(double d, hist_bucket *b) {
   const uint64_t step = std::atomic_ref<uint64_t>(c.step).load(std::memory_order_acquire);
   if (step == hist_cell_unfilled) [[unlikely]]
     return false;
-  *b = c.buckets[magnitude >= step][bits >> hist_sign_shift];
+  // All four buckets in one load that does not wait for the comparison;
+  // the comparison then picks one by a shift.
+  const auto all_four = std::bit_cast<uint64_t>(c.buckets);
+  const unsigned pick = 2 * static_cast<unsigned>(magnitude >= step) + static_cast<unsigned>(bits >> hist_sign_shift);
+  *b = std::bit_cast<hist_bucket>(static_cast<uint16_t>(all_four >> (pick * 8 * sizeof(hist_bucket))));
   return true;
 }
 
@@ -203,22 +276,29 @@ inline constexpr int hist_max_exponent = 127;
 // integer arithmetic.
 hist_bucket hist_int_scale_by_digits(int64_t value, int scale);
 
-// int_scale_to_hist_bucket through the table for magnitudes below the limit
-// above; false (and *b unset) for the others and while the cell is not
-// filled, as for doubles.
+// The exponents of the buckets of 1 and of 2^32 - 1 (1.0 x 10^0, 4.2 x 10^9):
+// a scale that keeps both within range keeps every such integer's bucket in
+// range, so the table's answer needs only the scale added.
+inline constexpr int hist_int_via_double_lowest_exp = 0;
+inline constexpr int hist_int_via_double_highest_exp = 9;
+inline constexpr int hist_int_via_double_lowest_scale = hist_min_exponent - hist_int_via_double_lowest_exp;
+inline constexpr int hist_int_via_double_highest_scale = hist_max_exponent - hist_int_via_double_highest_exp;
+
+// Whether the table converts value at this scale: a non-zero magnitude below
+// the limit above, at a scale that keeps its exponent in range.
+inline bool hist_int_scale_is_tabulated(int64_t value, int scale) {
+  const bool small = value != 0 && value > -hist_int_via_double_limit && value < hist_int_via_double_limit;
+  return small && scale >= hist_int_via_double_lowest_scale && scale <= hist_int_via_double_highest_scale;
+}
+
+// int_scale_to_hist_bucket through the table; false (and *b unset) where it
+// does not apply and while the cell is not filled, as for doubles.
 inline bool hist_int_scale_to_bucket_ready(int64_t value, int scale, hist_bucket *b) {
-  if (value <= -hist_int_via_double_limit || value >= hist_int_via_double_limit) [[unlikely]]
+  if (!hist_int_scale_is_tabulated(value, scale)) [[unlikely]]
     return false;
   if (!hist_double_to_bucket_ready(static_cast<double>(value), b)) [[unlikely]]
     return false;
-  if (b->val == 0) return true;
-  const int64_t exponent = static_cast<int64_t>(b->exp) + scale;
-  if (exponent < hist_min_exponent)
-    *b = hist_zero_bucket;
-  else if (exponent > hist_max_exponent)
-    *b = hist_nan_bucket;
-  else
-    b->exp = static_cast<int8_t>(exponent);
+  b->exp = static_cast<int8_t>(b->exp + scale);
   return true;
 }
 
@@ -238,7 +318,6 @@ using hist_wide_count = unsigned __int128;
 
 // ---- Reshaping and ad-hoc bins (downsample.cpp, adhoc.cpp) ----
 
-#include <algorithm>
 
 // The inversion behind hist_downsample: the smallest k in 0..n with
 // lower_tail(k) >= u, where lower_tail(k) = P[X <= k] for X ~ Binomial(n, p),
@@ -287,6 +366,21 @@ double hist_adhoc_placement(int mode, const hist_adhoc_bin *bins, uint64_t nbins
 inline uint64_t hist_saturating_add(uint64_t a, uint64_t b) {
   uint64_t sum;
   return __builtin_add_overflow(a, b, &sum) ? UINT64_MAX : sum;
+}
+
+// A count after adding n to it, saturating, and the amount actually added.
+// The rare overflow is branched to, not selected: the stored sum then waits
+// for nothing but the addition, which measurably speeds up recording into
+// the same bucket again and again.
+struct hist_count_update {
+  uint64_t count;
+  uint64_t added;
+};
+inline hist_count_update hist_count_after_adding(uint64_t held, uint64_t n) {
+  uint64_t sum;
+  if (__builtin_add_overflow(held, n, &sum)) [[unlikely]]
+    return {UINT64_MAX, UINT64_MAX - held};
+  return {sum, n};
 }
 
 // a x b, or 2^64 - 1 when the product does not fit.

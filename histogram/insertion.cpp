@@ -46,9 +46,9 @@ bool open_gap(histogram *h, int p) {
 
 // Adds n to the entry's count, saturating: the amount added.
 uint64_t add_to_entry(hist_bucket_entry *e, uint64_t n) {
-  const uint64_t added = addable(e->count, n);
-  e->count += added;
-  return added;
+  const hist_count_update update = hist_count_after_adding(e->count, n);
+  e->count = update.count;
+  return update.added;
 }
 
 // The index page comes first: once the gap is open, the rebuild must not

@@ -87,10 +87,9 @@ uint64_t record(hist_recorder *r, hist_bucket b, uint64_t n) {
     std::atomic_ref<count_page *>(slot).store(page, std::memory_order_release);
   }
   std::atomic_ref<uint64_t> count((*page)[static_cast<uint8_t>(b.val)]);
-  const uint64_t held = count.load(std::memory_order_relaxed);
-  const uint64_t sum = hist_saturating_add(held, n);
-  count.store(sum, std::memory_order_relaxed);
-  return sum - held;
+  const hist_count_update update = hist_count_after_adding(count.load(std::memory_order_relaxed), n);
+  count.store(update.count, std::memory_order_relaxed);
+  return update.added;
 }
 
 // Makes sure every page of every shard has its page of reported counts, so
