@@ -6,12 +6,6 @@
 
 namespace {
 
-// The part of n that fits above count before 2^64 - 1.
-uint64_t addable(uint64_t count, uint64_t n) {
-  const uint64_t room = UINT64_MAX - count;
-  return n > room ? room : n;
-}
-
 // False when the first array cannot be allocated; h is then unchanged.
 bool ensure_storage(histogram *h) {
   if (h->entries) return true;
@@ -146,11 +140,7 @@ void hist_remove_zeroes(histogram *h) {
 uint64_t hist_sample_count(const histogram *h) {
   if (!h) return 0;
   uint64_t total = 0;
-  for (int i = 0; i < h->used; ++i) {
-    const uint64_t count = h->entries[i].count;
-    if (addable(total, count) != count) return UINT64_MAX;
-    total += count;
-  }
+  for (int i = 0; i < h->used && total != UINT64_MAX; ++i) total = hist_saturating_add(total, h->entries[i].count);
   return total;
 }
 
