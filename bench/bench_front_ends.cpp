@@ -11,8 +11,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -25,6 +23,7 @@
 #include <gsl/gsl_errno.h>
 
 #include "distributions/distfn.h"
+#include "tests/reference_csv.hpp"
 
 // Every call of a cumulative function made by the front ends passes through
 // these wrappers (linked with -Wl,--wrap=...), which count it.
@@ -63,22 +62,10 @@ struct Point {
 };
 
 std::vector<Point> load(const std::string &distribution) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/front_end_quantiles.csv");
   std::vector<Point> points;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::string name, value;
-    std::getline(fields, name, ',');
-    if (name != distribution) continue;
-    Point pt{};
-    double *slots[] = {&pt.p, &pt.param1, &pt.param2, &pt.quantile};
-    for (double *slot : slots) {
-      std::getline(fields, value, ',');
-      *slot = std::stod(value);
-    }
-    points.push_back(pt);
+  for (const auto &r : reference_csv::read("front_end_quantiles.csv")) {
+    if (r[0] != distribution) continue;
+    points.push_back({std::stod(r[1]), std::stod(r[2]), std::stod(r[3]), std::stod(r[4])});
   }
   if (points.empty()) std::fprintf(stderr, "no reference points for %s\n", distribution.c_str());
   return points;

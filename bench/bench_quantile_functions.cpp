@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "bench/reference_csv.hpp"
+#include "tests/reference_csv.hpp"
 #include "distributions/distfn.h"
 
 namespace {
@@ -45,7 +45,7 @@ constexpr double smallest_timed_tail = 1e-30;
 
 std::vector<Point> load(const std::string &law) {
   std::vector<Point> points;
-  for (const auto &r : read_csv("inverse_quantiles.csv")) {
+  for (const auto &r : reference_csv::read("inverse_quantiles.csv")) {
     if (r[0] != law) continue;
     const Point pt{std::stod(r[1]), std::stod(r[2]), std::stod(r[3]),
                    std::stod(r[4]), std::stod(r[5]), std::stod(r[6])};
