@@ -174,11 +174,13 @@ PointTable quantile_points() {
                                                         {"beta", "cdfbet"}};
   for (const auto &r : reference_csv::read("front_end_quantiles.csv")) {
     const double p = number(r[1]);
-    table[front_end.at(r[0])].push_back({quantile_region(p), {number(r[2]), number(r[3]), 0, 0}, reference(r[4]), 0, p});
+    table[front_end.at(r[0])].push_back(
+        {quantile_region(p), {number(r[2]), number(r[3]), 0, 0}, reference(r[4]), 0, p});
   }
   for (const auto &r : reference_csv::read("distribution_quantiles.csv")) {
     const double p = number(r[1]);
-    table["cdf" + r[0]].push_back({quantile_region(p), {number(r[2]), number(r[3]), number(r[4]), 0}, reference(r[5]), 0, p});
+    table["cdf" + r[0]].push_back(
+        {quantile_region(p), {number(r[2]), number(r[3]), number(r[4]), 0}, reference(r[5]), 0, p});
   }
   return table;
 }

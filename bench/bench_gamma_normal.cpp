@@ -72,7 +72,8 @@ const std::vector<RatioPoint> &moderate_points() {
 const std::vector<NormalPoint> &normal_points() {
   static const std::vector<NormalPoint> points = [] {
     std::vector<NormalPoint> v;
-    for (const auto &r : reference_csv::read("normal_cdf.csv")) v.push_back({number(r[0]), reference(r[1]), reference(r[2])});
+    for (const auto &r : reference_csv::read("normal_cdf.csv"))
+      v.push_back({number(r[0]), reference(r[1]), reference(r[2])});
     return v;
   }();
   return points;
