@@ -8,8 +8,6 @@
 // (tests/data/front_end_quantiles.csv, from tools/front_end_quantiles.py) in
 // units of 2^-52.
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -22,6 +20,7 @@
 #include <gsl/gsl_cdf.h>
 #include <gsl/gsl_errno.h>
 
+#include "bench/quantile_accuracy.hpp"
 #include "distributions/distfn.h"
 #include "tests/reference_csv.hpp"
 
@@ -79,24 +78,8 @@ using BinomialPolicy =
 // Runs solve over every point per iteration and reports speed and accuracy.
 template <typename Solve>
 void run(benchmark::State &state, const std::vector<Point> &points, Solve solve, bool count_evaluations) {
-  std::vector<double> results(points.size());
   cumulative_calls = 0;
-  long solves = 0;
-  for (auto _ : state) {
-    for (std::size_t i = 0; i < points.size(); ++i) results[i] = solve(points[i]);
-    benchmark::DoNotOptimize(results.data());
-    solves += static_cast<long>(points.size());
-  }
-  std::vector<double> errors;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const double exact = points[i].quantile;
-    errors.push_back(std::fabs(results[i] - exact) / std::fabs(exact) / 0x1p-52);
-  }
-  std::sort(errors.begin(), errors.end());
-  state.counters["ns_per_call"] = benchmark::Counter(static_cast<double>(solves) * 1e-9,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["max_err"] = errors.back();
-  state.counters["median_err"] = errors[errors.size() / 2];
+  const long solves = time_quantiles(state, points, solve);
   if (count_evaluations) state.counters["evals_per_solve"] = static_cast<double>(cumulative_calls) / solves;
 }
 
