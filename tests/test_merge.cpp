@@ -437,13 +437,14 @@ TEST(AsInt64, EntryLimit) {
       {"at the limit", {all[1], all[5]}, 0, limit},
   };
   for (const bool fast : {false, true}) {
+    // Every bucket but the first two.
+    const hist_ptr full(fast ? hist_fast_alloc() : hist_alloc());
+    for (std::size_t i = 2; i < all.size(); ++i) hist_insert_raw_end(full.get(), all[i], 1);
+    ASSERT_EQ(full->used, limit - 1);
     for (const int64_operation op : {hist_add_as_int64, hist_subtract_as_int64}) {
       for (const auto &c : cases) {
         SCOPED_TRACE(c.name);
-        // Every bucket but the first two.
-        const hist_ptr target(fast ? hist_fast_alloc() : hist_alloc());
-        for (std::size_t i = 2; i < all.size(); ++i) hist_insert_raw_end(target.get(), all[i], 1);
-        ASSERT_EQ(target->used, limit - 1);
+        const hist_ptr target(hist_clone(full.get()));
         const hist_ptr source(hist_alloc());
         for (const hist_bucket b : c.source) hist_insert_raw(source.get(), b, 2);
         EXPECT_EQ(op(target.get(), source.get()), c.status);
