@@ -21,14 +21,13 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "distributions/distfn.h"
+#include "tests/reference_csv.hpp"
 
 namespace {
 
@@ -47,22 +46,11 @@ struct Pair {
   double lower, upper;
 };
 
-std::vector<std::string> split(const std::string &line) {
-  std::vector<std::string> fields;
-  std::stringstream ss(line);
-  for (std::string f; std::getline(ss, f, ',');) fields.push_back(f);
-  return fields;
-}
-
 // The bratio table: region,method,a,b,x,y,w,w1,kappa_w,kappa_w1.
 const std::vector<Point> &ratio_points() {
   static const std::vector<Point> points = [] {
     std::vector<Point> out;
-    std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/beta_ratio.csv");
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-      const auto f = split(line);
+    for (const auto &f : reference_csv::read("beta_ratio.csv")) {
       out.push_back({f[1], std::stod(f[2]), std::stod(f[3]), std::stod(f[4]), std::stod(f[5]),
                      std::strtold(f[6].c_str(), nullptr), std::strtold(f[7].c_str(), nullptr)});
     }
@@ -85,11 +73,7 @@ struct Binomial {
 const std::vector<Binomial> &binomial_points() {
   static const std::vector<Binomial> points = [] {
     std::vector<Binomial> out;
-    std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/beta_distributions.csv");
-    std::string line;
-    std::getline(in, line);
-    while (std::getline(in, line)) {
-      const auto f = split(line);
+    for (const auto &f : reference_csv::read("beta_distributions.csv")) {
       if (f[0] != "cumbin") continue;
       const double s = std::stod(f[1]);
       if (s != std::floor(s)) continue;

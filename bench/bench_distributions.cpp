@@ -42,15 +42,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "bench/reference_csv.hpp"
+#include "tests/reference_csv.hpp"
 #include "distributions/distfn.h"
 
 // Every outermost call of a wrapped cumulative function is counted; calls
@@ -126,8 +124,8 @@ struct Point {
   double p;                  // quantiles only: the probability asked for
 };
 
-double num(const std::string &s) { return std::strtod(s.c_str(), nullptr); }
-long double precise(const std::string &s) { return std::strtold(s.c_str(), nullptr); }
+using reference_csv::number;
+using reference_csv::reference;
 
 // The region of a cumulative point: how small its smaller tail is.
 std::string tail_region(long double cum, long double ccum) {
@@ -148,12 +146,12 @@ PointTable cumulative_points() {
                                             {"cumf", 3},   {"cumfnc", 4}, {"cumgam", 2}, {"cumchi", 2},
                                             {"cumchn", 3}, {"cumpoi", 2}};
   const auto add_rows = [&](const char *file, size_t first_reference) {
-    for (const auto &r : read_csv(file)) {
+    for (const auto &r : reference_csv::read(file)) {
       Point pt;
       pt.args = {};
-      for (int i = 0; i < arity.at(r[0]); ++i) pt.args[i] = num(r[1 + i]);
-      pt.cum = precise(r[first_reference]);
-      pt.ccum = precise(r[first_reference + 1]);
+      for (int i = 0; i < arity.at(r[0]); ++i) pt.args[i] = number(r[1 + i]);
+      pt.cum = reference(r[first_reference]);
+      pt.ccum = reference(r[first_reference + 1]);
       pt.region = tail_region(pt.cum, pt.ccum);
       pt.p = 0;
       table[r[0]].push_back(pt);
@@ -161,8 +159,8 @@ PointTable cumulative_points() {
   };
   add_rows("beta_distributions.csv", 5);
   add_rows("gamma_distributions.csv", 4);
-  for (const auto &r : read_csv("normal_cdf.csv")) {
-    Point pt{"", {num(r[0]), 0, 0, 0}, precise(r[1]), precise(r[2]), 0};
+  for (const auto &r : reference_csv::read("normal_cdf.csv")) {
+    Point pt{"", {number(r[0]), 0, 0, 0}, reference(r[1]), reference(r[2]), 0};
     pt.region = tail_region(pt.cum, pt.ccum);
     table["cumnor"].push_back(pt);
   }
@@ -174,13 +172,15 @@ PointTable quantile_points() {
   PointTable table;
   const std::map<std::string, std::string> front_end = {{"t", "cdft"}, {"chi2", "cdfchi"}, {"binomial", "cdfbin"},
                                                         {"beta", "cdfbet"}};
-  for (const auto &r : read_csv("front_end_quantiles.csv")) {
-    const double p = num(r[1]);
-    table[front_end.at(r[0])].push_back({quantile_region(p), {num(r[2]), num(r[3]), 0, 0}, precise(r[4]), 0, p});
+  for (const auto &r : reference_csv::read("front_end_quantiles.csv")) {
+    const double p = number(r[1]);
+    table[front_end.at(r[0])].push_back(
+        {quantile_region(p), {number(r[2]), number(r[3]), 0, 0}, reference(r[4]), 0, p});
   }
-  for (const auto &r : read_csv("distribution_quantiles.csv")) {
-    const double p = num(r[1]);
-    table["cdf" + r[0]].push_back({quantile_region(p), {num(r[2]), num(r[3]), num(r[4]), 0}, precise(r[5]), 0, p});
+  for (const auto &r : reference_csv::read("distribution_quantiles.csv")) {
+    const double p = number(r[1]);
+    table["cdf" + r[0]].push_back(
+        {quantile_region(p), {number(r[2]), number(r[3]), number(r[4]), 0}, reference(r[5]), 0, p});
   }
   return table;
 }

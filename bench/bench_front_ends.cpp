@@ -8,11 +8,7 @@
 // (tests/data/front_end_quantiles.csv, from tools/front_end_quantiles.py) in
 // units of 2^-52.
 
-#include <algorithm>
-#include <cmath>
 #include <cstdio>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -24,7 +20,9 @@
 #include <gsl/gsl_cdf.h>
 #include <gsl/gsl_errno.h>
 
+#include "bench/quantile_accuracy.hpp"
 #include "distributions/distfn.h"
+#include "tests/reference_csv.hpp"
 
 // Every call of a cumulative function made by the front ends passes through
 // these wrappers (linked with -Wl,--wrap=...), which count it.
@@ -63,22 +61,10 @@ struct Point {
 };
 
 std::vector<Point> load(const std::string &distribution) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/front_end_quantiles.csv");
   std::vector<Point> points;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::string name, value;
-    std::getline(fields, name, ',');
-    if (name != distribution) continue;
-    Point pt{};
-    double *slots[] = {&pt.p, &pt.param1, &pt.param2, &pt.quantile};
-    for (double *slot : slots) {
-      std::getline(fields, value, ',');
-      *slot = std::stod(value);
-    }
-    points.push_back(pt);
+  for (const auto &r : reference_csv::read("front_end_quantiles.csv")) {
+    if (r[0] != distribution) continue;
+    points.push_back({std::stod(r[1]), std::stod(r[2]), std::stod(r[3]), std::stod(r[4])});
   }
   if (points.empty()) std::fprintf(stderr, "no reference points for %s\n", distribution.c_str());
   return points;
@@ -92,24 +78,8 @@ using BinomialPolicy =
 // Runs solve over every point per iteration and reports speed and accuracy.
 template <typename Solve>
 void run(benchmark::State &state, const std::vector<Point> &points, Solve solve, bool count_evaluations) {
-  std::vector<double> results(points.size());
   cumulative_calls = 0;
-  long solves = 0;
-  for (auto _ : state) {
-    for (std::size_t i = 0; i < points.size(); ++i) results[i] = solve(points[i]);
-    benchmark::DoNotOptimize(results.data());
-    solves += static_cast<long>(points.size());
-  }
-  std::vector<double> errors;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const double exact = points[i].quantile;
-    errors.push_back(std::fabs(results[i] - exact) / std::fabs(exact) / 0x1p-52);
-  }
-  std::sort(errors.begin(), errors.end());
-  state.counters["ns_per_call"] = benchmark::Counter(static_cast<double>(solves) * 1e-9,
-                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["max_err"] = errors.back();
-  state.counters["median_err"] = errors[errors.size() / 2];
+  const long solves = time_quantiles(state, points, solve);
   if (count_evaluations) state.counters["evals_per_solve"] = static_cast<double>(cumulative_calls) / solves;
 }
 

@@ -26,13 +26,13 @@
 #include <boost/math/distributions/normal.hpp>
 #include <boost/math/distributions/poisson.hpp>
 #include <boost/math/distributions/students_t.hpp>
-#include <cmath>
 #include <functional>
 #include <limits>
 #include <string>
 #include <vector>
 
-#include "bench/reference_csv.hpp"
+#include "bench/quantile_accuracy.hpp"
+#include "tests/reference_csv.hpp"
 #include "distributions/distfn.h"
 
 namespace {
@@ -45,7 +45,7 @@ constexpr double smallest_timed_tail = 1e-30;
 
 std::vector<Point> load(const std::string &law) {
   std::vector<Point> points;
-  for (const auto &r : read_csv("inverse_quantiles.csv")) {
+  for (const auto &r : reference_csv::read("inverse_quantiles.csv")) {
     if (r[0] != law) continue;
     const Point pt{std::stod(r[1]), std::stod(r[2]), std::stod(r[3]),
                    std::stod(r[4]), std::stod(r[5]), std::stod(r[6])};
@@ -73,24 +73,7 @@ using Solve = std::function<double(const Point &)>;
 
 void run(benchmark::State &state, const std::string &law, const Solve &solve) {
   const std::vector<Point> points = load(law);
-  std::vector<double> results(points.size());
-  long solves = 0;
-  for (auto _ : state) {
-    for (std::size_t i = 0; i < points.size(); ++i) results[i] = solve(points[i]);
-    benchmark::DoNotOptimize(results.data());
-    solves += static_cast<long>(points.size());
-  }
-  std::vector<double> errors;
-  for (std::size_t i = 0; i < points.size(); ++i) {
-    const double exact = points[i].quantile;
-    const double error = exact == 0.0 ? std::fabs(results[i]) : std::fabs(results[i] - exact) / std::fabs(exact);
-    errors.push_back(std::isnan(error) ? std::numeric_limits<double>::infinity() : error / 0x1p-52);
-  }
-  std::sort(errors.begin(), errors.end());
-  state.counters["ns_per_call"] =
-      benchmark::Counter(static_cast<double>(solves) * 1e-9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-  state.counters["max_err"] = errors.empty() ? 0.0 : errors.back();
-  state.counters["median_err"] = errors.empty() ? 0.0 : errors[errors.size() / 2];
+  time_quantiles(state, points, solve);
   state.counters["points"] = static_cast<double>(points.size());
 }
 

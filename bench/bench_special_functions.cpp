@@ -11,14 +11,13 @@
 #include <boost/math/special_functions/gamma.hpp>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "distributions/distfn.h"
+#include "tests/reference_csv.hpp"
 
 namespace {
 
@@ -26,19 +25,10 @@ using boost_double_policy = boost::math::policies::policy<boost::math::policies:
 
 // The arguments of one function in a reference table.
 std::vector<std::pair<double, double>> arguments(const std::string &file, const std::string &function) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/" + file);
   std::vector<std::pair<double, double>> points;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::string name, region, x, y;
-    std::getline(fields, name, ',');
-    std::getline(fields, region, ',');
-    std::getline(fields, x, ',');
-    std::getline(fields, y, ',');
-    if (name != function) continue;
-    points.emplace_back(std::strtod(x.c_str(), nullptr), y.empty() ? 0.0 : std::strtod(y.c_str(), nullptr));
+  // name, region, x, y (empty for functions of one argument), reference
+  for (const auto &f : reference_csv::read(file)) {
+    if (f[0] == function) points.emplace_back(reference_csv::number(f[2]), reference_csv::number(f[3]));
   }
   return points;
 }

@@ -11,9 +11,12 @@
 // argument that was out of range or the limit that was reached.
 #pragma once
 
+#include <array>
 #include <cmath>
+#include <cstddef>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "distfn.h"
 
@@ -111,207 +114,154 @@ class invertible : public cumulative<Law> {
   double cquantile(double q) const { return this->law().solve(complement(q), q); }
 };
 
+// A law of N parameters whose front end takes (which, p, q, x, the
+// parameters, status, bound) and whose quantile function takes (p, q, the
+// parameters, x).  Case 1 gives the tails, case 2 the quantile (after the
+// quantile function), and case 3 on solves for the first, second, ...
+// parameter.  With BothTails false only the lower tail p is accurate, and
+// the quantile reads p alone.  The law names its front end, its quantile
+// function and their arguments (front_end_name, inverse_name, names).
+template <class Law, std::size_t N, auto FrontEnd, auto Inverse, bool BothTails = true>
+class parametric : public cumulative<Law> {
+ public:
+  using Parameters = std::array<double, N>;
+
+  Tails tails(double x) const {
+    Tails r{};
+    Parameters parameters = parameters_;
+    run(1, r.cdf, r.ccdf, x, parameters);
+    return r;
+  }
+  double quantile(double p) const { return solve_tails(p, complement(p)); }
+  double cquantile(double q) const
+    requires BothTails
+  {
+    return solve_tails(complement(q), q);
+  }
+  double solve(double p, double q) const
+    requires BothTails
+  {
+    return solve_tails(p, q);
+  }
+
+ protected:
+  explicit parametric(const Parameters &parameters) : parameters_(parameters) {}
+
+  // Case which (3 on) solves for parameters[which - 3]; the others are given.
+  static double solve_parameter(int which, double x, Parameters parameters, double p, double q) {
+    run(which, p, q, x, parameters);
+    return parameters[which - 3];
+  }
+
+ private:
+  static void call(int which, double &p, double &q, double &x, Parameters &parameters, int *status, double *bound) {
+    [&]<std::size_t... I>(std::index_sequence<I...>) {
+      FrontEnd(&which, &p, &q, &x, &parameters[I]..., status, bound);
+    }(std::make_index_sequence<N>{});
+  }
+  static void run(int which, double &p, double &q, double &x, Parameters &parameters) {
+    front_end(Law::front_end_name, Law::names, [&](int *st, double *b) { call(which, p, q, x, parameters, st, b); });
+  }
+  double solve_tails(double p, double q) const {
+    return detail::quantile(
+        Law::inverse_name, Law::names,
+        [&](double *x) {
+          return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return Inverse(p, q, parameters_[I]..., x);
+          }(std::make_index_sequence<N>{});
+        },
+        [&](int *st, double *b) {
+          double pp = p, qq = q, x;
+          Parameters parameters = parameters_;
+          call(2, pp, qq, x, parameters, st, b);
+        });
+  }
+
+  Parameters parameters_;
+};
+
 }  // namespace detail
 
-class normal : public detail::invertible<normal> {
+class normal : public detail::parametric<normal, 2, cdfnor, invnor> {
  public:
-  normal(double mean, double sd) : mean_(mean), sd_(sd) {}
-  Tails tails(double x) const {
-    Tails t{};
-    double xx = x, m = mean_, s = sd_;
-    detail::front_end("cdfnor", names, [&](int *st, double *b) {
-      int which = 1;
-      cdfnor(&which, &t.cdf, &t.ccdf, &xx, &m, &s, st, b);
-    });
-    return t;
-  }
-  double solve(double p, double q) const {
-    return detail::quantile(
-        "invnor", names, [&](double *x) { return invnor(p, q, mean_, sd_, x); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = q, x, m = mean_, s = sd_;
-          cdfnor(&which, &pp, &qq, &x, &m, &s, st, b);
-        });
-  }
+  normal(double mean, double sd) : parametric({mean, sd}) {}
   static double solve_mean(double x, double sd, double p) { return solve_mean(x, sd, p, 1.0 - p); }
-  static double solve_mean(double x, double sd, double p, double q) {
-    double mean = NAN;
-    detail::front_end("cdfnor", names, [&](int *st, double *b) {
-      int which = 3;
-      cdfnor(&which, &p, &q, &x, &mean, &sd, st, b);
-    });
-    return mean;
-  }
+  static double solve_mean(double x, double sd, double p, double q) { return solve_parameter(3, x, {NAN, sd}, p, q); }
   static double solve_sd(double x, double mean, double p) { return solve_sd(x, mean, p, 1.0 - p); }
-  static double solve_sd(double x, double mean, double p, double q) {
-    double sd = NAN;
-    detail::front_end("cdfnor", names, [&](int *st, double *b) {
-      int which = 4;
-      cdfnor(&which, &p, &q, &x, &mean, &sd, st, b);
-    });
-    return sd;
-  }
+  static double solve_sd(double x, double mean, double p, double q) { return solve_parameter(4, x, {mean, NAN}, p, q); }
 
  private:
+  friend parametric;
+  static constexpr const char *front_end_name = "cdfnor";
+  static constexpr const char *inverse_name = "invnor";
   static constexpr const char *names[] = {"which", "p", "q", "x", "mean", "sd"};
-  double mean_, sd_;
 };
 
-class students_t : public detail::invertible<students_t> {
+class students_t : public detail::parametric<students_t, 1, cdft, invt> {
  public:
-  explicit students_t(double df) : df_(df) {}
-  Tails tails(double t) const {
-    Tails r{};
-    double tt = t, df = df_;
-    detail::front_end("cdft", names, [&](int *st, double *b) {
-      int which = 1;
-      cdft(&which, &r.cdf, &r.ccdf, &tt, &df, st, b);
-    });
-    return r;
-  }
-  double solve(double p, double q) const {
-    return detail::quantile(
-        "invt", names, [&](double *t) { return invt(p, q, df_, t); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = q, t, df = df_;
-          cdft(&which, &pp, &qq, &t, &df, st, b);
-        });
-  }
+  explicit students_t(double df) : parametric({df}) {}
   static double solve_df(double t, double p) { return solve_df(t, p, 1.0 - p); }
-  static double solve_df(double t, double p, double q) {
-    double df = NAN;
-    detail::front_end("cdft", names, [&](int *st, double *b) {
-      int which = 3;
-      cdft(&which, &p, &q, &t, &df, st, b);
-    });
-    return df;
-  }
+  static double solve_df(double t, double p, double q) { return solve_parameter(3, t, {NAN}, p, q); }
 
  private:
+  friend parametric;
+  static constexpr const char *front_end_name = "cdft";
+  static constexpr const char *inverse_name = "invt";
   static constexpr const char *names[] = {"which", "p", "q", "t", "df"};
-  double df_;
 };
 
-class chi_squared : public detail::invertible<chi_squared> {
+class chi_squared : public detail::parametric<chi_squared, 1, cdfchi, invchi> {
  public:
-  explicit chi_squared(double df) : df_(df) {}
-  Tails tails(double x) const {
-    Tails r{};
-    double xx = x, df = df_;
-    detail::front_end("cdfchi", names, [&](int *st, double *b) {
-      int which = 1;
-      cdfchi(&which, &r.cdf, &r.ccdf, &xx, &df, st, b);
-    });
-    return r;
-  }
-  double solve(double p, double q) const {
-    return detail::quantile(
-        "invchi", names, [&](double *x) { return invchi(p, q, df_, x); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = q, x, df = df_;
-          cdfchi(&which, &pp, &qq, &x, &df, st, b);
-        });
-  }
+  explicit chi_squared(double df) : parametric({df}) {}
   static double solve_df(double x, double p) { return solve_df(x, p, 1.0 - p); }
-  static double solve_df(double x, double p, double q) {
-    double df = NAN;
-    detail::front_end("cdfchi", names, [&](int *st, double *b) {
-      int which = 3;
-      cdfchi(&which, &p, &q, &x, &df, st, b);
-    });
-    return df;
-  }
+  static double solve_df(double x, double p, double q) { return solve_parameter(3, x, {NAN}, p, q); }
 
  private:
+  friend parametric;
+  static constexpr const char *front_end_name = "cdfchi";
+  static constexpr const char *inverse_name = "invchi";
   static constexpr const char *names[] = {"which", "p", "q", "x", "df"};
-  double df_;
 };
 
 // Noncentral chi-square: only the lower tail p is accurate, so the solves
 // take p alone.
-class noncentral_chi_squared : public detail::cumulative<noncentral_chi_squared> {
+class noncentral_chi_squared : public detail::parametric<noncentral_chi_squared, 2, cdfchn, invchn, false> {
  public:
-  noncentral_chi_squared(double df, double pnonc) : df_(df), pnonc_(pnonc) {}
-  Tails tails(double x) const {
-    Tails r{};
-    double xx = x, df = df_, nc = pnonc_;
-    detail::front_end("cdfchn", names, [&](int *st, double *b) {
-      int which = 1;
-      cdfchn(&which, &r.cdf, &r.ccdf, &xx, &df, &nc, st, b);
-    });
-    return r;
+  noncentral_chi_squared(double df, double pnonc) : parametric({df, pnonc}) {}
+  static double solve_df(double x, double pnonc, double p) { return solve_parameter(3, x, {NAN, pnonc}, p, 1.0 - p); }
+  static double solve_noncentrality(double x, double df, double p) {
+    return solve_parameter(4, x, {df, NAN}, p, 1.0 - p);
   }
-  double quantile(double p) const {
-    return detail::quantile(
-        "invchn", names, [&](double *x) { return invchn(p, 1.0 - p, df_, pnonc_, x); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = 1.0 - p, x, df = df_, nc = pnonc_;
-          cdfchn(&which, &pp, &qq, &x, &df, &nc, st, b);
-        });
-  }
-  static double solve_df(double x, double pnonc, double p) { return solve(3, x, NAN, pnonc, p); }
-  static double solve_noncentrality(double x, double df, double p) { return solve(4, x, df, NAN, p); }
 
  private:
-  static double solve(int which, double x, double df, double pnonc, double p) {
-    double q = 1.0 - p;
-    detail::front_end("cdfchn", names, [&](int *st, double *b) { cdfchn(&which, &p, &q, &x, &df, &pnonc, st, b); });
-    return which == 3 ? df : pnonc;
-  }
+  friend parametric;
+  static constexpr const char *front_end_name = "cdfchn";
+  static constexpr const char *inverse_name = "invchn";
   static constexpr const char *names[] = {"which", "p", "q", "x", "df", "pnonc"};
-  double df_, pnonc_;
 };
 
 // Gamma with shape and rate (the front end's `scale` multiplies x).
-class gamma : public detail::invertible<gamma> {
+class gamma : public detail::parametric<gamma, 2, cdfgam, invgam> {
  public:
-  gamma(double shape, double scale) : shape_(shape), scale_(scale) {}
-  Tails tails(double x) const {
-    Tails r{};
-    double xx = x, a = shape_, s = scale_;
-    detail::front_end("cdfgam", names, [&](int *st, double *b) {
-      int which = 1;
-      cdfgam(&which, &r.cdf, &r.ccdf, &xx, &a, &s, st, b);
-    });
-    return r;
-  }
-  double solve(double p, double q) const {
-    return detail::quantile(
-        "invgam", names, [&](double *x) { return invgam(p, q, shape_, scale_, x); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = q, x, a = shape_, s = scale_;
-          cdfgam(&which, &pp, &qq, &x, &a, &s, st, b);
-        });
-  }
+  gamma(double shape, double scale) : parametric({shape, scale}) {}
   static double solve_shape(double x, double scale, double p) { return solve_shape(x, scale, p, 1.0 - p); }
   static double solve_shape(double x, double scale, double p, double q) {
-    double shape = NAN;
-    detail::front_end("cdfgam", names, [&](int *st, double *b) {
-      int which = 3;
-      cdfgam(&which, &p, &q, &x, &shape, &scale, st, b);
-    });
-    return shape;
+    return solve_parameter(3, x, {NAN, scale}, p, q);
   }
   static double solve_scale(double x, double shape, double p) { return solve_scale(x, shape, p, 1.0 - p); }
   static double solve_scale(double x, double shape, double p, double q) {
-    double scale = NAN;
-    detail::front_end("cdfgam", names, [&](int *st, double *b) {
-      int which = 4;
-      cdfgam(&which, &p, &q, &x, &shape, &scale, st, b);
-    });
-    return scale;
+    return solve_parameter(4, x, {shape, NAN}, p, q);
   }
 
  private:
+  friend parametric;
+  static constexpr const char *front_end_name = "cdfgam";
+  static constexpr const char *inverse_name = "invgam";
   static constexpr const char *names[] = {"which", "p", "q", "x", "shape", "scale"};
-  double shape_, scale_;
 };
 
+// The front end of the beta law takes y = 1 - x beside x, and its quantile
+// function gives both.
 class beta : public detail::invertible<beta> {
  public:
   beta(double a, double b) : a_(a), b_(b) {}
@@ -349,77 +299,38 @@ class beta : public detail::invertible<beta> {
   double a_, b_;
 };
 
-class fisher_f : public detail::invertible<fisher_f> {
+class fisher_f : public detail::parametric<fisher_f, 2, cdff, invf> {
  public:
-  fisher_f(double dfn, double dfd) : dfn_(dfn), dfd_(dfd) {}
-  Tails tails(double f) const {
-    Tails r{};
-    double ff = f, n = dfn_, d = dfd_;
-    detail::front_end("cdff", names, [&](int *st, double *b) {
-      int which = 1;
-      cdff(&which, &r.cdf, &r.ccdf, &ff, &n, &d, st, b);
-    });
-    return r;
-  }
-  double solve(double p, double q) const {
-    return detail::quantile(
-        "invf", names, [&](double *f) { return invf(p, q, dfn_, dfd_, f); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = q, f, n = dfn_, d = dfd_;
-          cdff(&which, &pp, &qq, &f, &n, &d, st, b);
-        });
-  }
-  static double solve_dfn(double f, double dfd, double p) { return solve_df(3, f, NAN, dfd, p); }
-  static double solve_dfd(double f, double dfn, double p) { return solve_df(4, f, dfn, NAN, p); }
+  fisher_f(double dfn, double dfd) : parametric({dfn, dfd}) {}
+  static double solve_dfn(double f, double dfd, double p) { return solve_parameter(3, f, {NAN, dfd}, p, 1.0 - p); }
+  static double solve_dfd(double f, double dfn, double p) { return solve_parameter(4, f, {dfn, NAN}, p, 1.0 - p); }
 
  private:
-  static double solve_df(int which, double f, double dfn, double dfd, double p) {
-    double q = 1.0 - p;
-    detail::front_end("cdff", names, [&](int *st, double *b) { cdff(&which, &p, &q, &f, &dfn, &dfd, st, b); });
-    return which == 3 ? dfn : dfd;
-  }
+  friend parametric;
+  static constexpr const char *front_end_name = "cdff";
+  static constexpr const char *inverse_name = "invf";
   static constexpr const char *names[] = {"which", "p", "q", "f", "dfn", "dfd"};
-  double dfn_, dfd_;
 };
 
 // Noncentral F: only the lower tail p is accurate.
-class noncentral_f : public detail::cumulative<noncentral_f> {
+class noncentral_f : public detail::parametric<noncentral_f, 3, cdffnc, invfnc, false> {
  public:
-  noncentral_f(double dfn, double dfd, double pnonc) : dfn_(dfn), dfd_(dfd), pnonc_(pnonc) {}
-  Tails tails(double f) const {
-    Tails r{};
-    double ff = f, n = dfn_, d = dfd_, nc = pnonc_;
-    detail::front_end("cdffnc", names, [&](int *st, double *b) {
-      int which = 1;
-      cdffnc(&which, &r.cdf, &r.ccdf, &ff, &n, &d, &nc, st, b);
-    });
-    return r;
+  noncentral_f(double dfn, double dfd, double pnonc) : parametric({dfn, dfd, pnonc}) {}
+  static double solve_dfn(double f, double dfd, double pnonc, double p) {
+    return solve_parameter(3, f, {NAN, dfd, pnonc}, p, 1.0 - p);
   }
-  double quantile(double p) const {
-    return detail::quantile(
-        "invfnc", names, [&](double *f) { return invfnc(p, 1.0 - p, dfn_, dfd_, pnonc_, f); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = 1.0 - p, f, n = dfn_, d = dfd_, nc = pnonc_;
-          cdffnc(&which, &pp, &qq, &f, &n, &d, &nc, st, b);
-        });
+  static double solve_dfd(double f, double dfn, double pnonc, double p) {
+    return solve_parameter(4, f, {dfn, NAN, pnonc}, p, 1.0 - p);
   }
-  static double solve_dfn(double f, double dfd, double pnonc, double p) { return solve(3, f, NAN, dfd, pnonc, p); }
-  static double solve_dfd(double f, double dfn, double pnonc, double p) { return solve(4, f, dfn, NAN, pnonc, p); }
   static double solve_noncentrality(double f, double dfn, double dfd, double p) {
-    return solve(5, f, dfn, dfd, NAN, p);
+    return solve_parameter(5, f, {dfn, dfd, NAN}, p, 1.0 - p);
   }
 
  private:
-  static double solve(int which, double f, double dfn, double dfd, double pnonc, double p) {
-    double q = 1.0 - p;
-    detail::front_end("cdffnc", names,
-                      [&](int *st, double *b) { cdffnc(&which, &p, &q, &f, &dfn, &dfd, &pnonc, st, b); });
-    return which == 3 ? dfn : (which == 4 ? dfd : pnonc);
-  }
+  friend parametric;
+  static constexpr const char *front_end_name = "cdffnc";
+  static constexpr const char *inverse_name = "invfnc";
   static constexpr const char *names[] = {"which", "p", "q", "f", "dfn", "dfd", "pnonc"};
-  double dfn_, dfd_, pnonc_;
 };
 
 namespace detail {
@@ -427,43 +338,20 @@ namespace detail {
 // The binomial and the negative binomial share their front ends' and quantile
 // functions' signatures: s (continuous), n, and the success probability with
 // its complement.
-using count_front_end = void (*)(int *, double *, double *, double *, double *, double *, double *, int *, double *);
-using count_inverse = int (*)(double, double, double, double, double, double *);
-
-template <class Law, count_front_end FrontEnd, count_inverse Inverse>
-class count_law : public invertible<Law> {
+template <class Law, auto FrontEnd, auto Inverse>
+class count_law : public parametric<Law, 3, FrontEnd, Inverse> {
  public:
-  count_law(double n, double p_success) : n_(n), pr_(p_success) {}
-  Tails tails(double s) const {
-    Tails r{};
-    double ss = s, n = n_, pr = pr_, ompr = 1.0 - pr_;
-    front_end(Law::front_end_name, names, [&](int *st, double *b) {
-      int which = 1;
-      FrontEnd(&which, &r.cdf, &r.ccdf, &ss, &n, &pr, &ompr, st, b);
-    });
-    return r;
-  }
-  double solve(double p, double q) const {
-    return quantile(
-        Law::inverse_name, names, [&](double *s) { return Inverse(p, q, n_, pr_, 1.0 - pr_, s); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = q, s, n = n_, pr = pr_, ompr = 1.0 - pr_;
-          FrontEnd(&which, &pp, &qq, &s, &n, &pr, &ompr, st, b);
-        });
-  }
+  count_law(double n, double p_success) : count_law::parametric({n, p_success, 1.0 - p_success}) {}
 
  protected:
   // Case 3 solves for n, case 4 for the success probability.
   static double solve_case(int which, double s, double n, double pr, double p) {
-    double q = 1.0 - p, ompr = 1.0 - pr;
-    front_end(Law::front_end_name, names, [&](int *st, double *b) { FrontEnd(&which, &p, &q, &s, &n, &pr, &ompr, st, b); });
-    return which == 3 ? n : pr;
+    return count_law::solve_parameter(which, s, {n, pr, 1.0 - pr}, p, 1.0 - p);
   }
 
  private:
+  friend parametric<Law, 3, FrontEnd, Inverse>;
   static constexpr const char *names[] = {"which", "p", "q", "s", "xn", "pr", "ompr"};
-  double n_, pr_;
 };
 
 }  // namespace detail
@@ -489,39 +377,16 @@ class negative_binomial : public detail::count_law<negative_binomial, cdfnbn, in
   static constexpr const char *inverse_name = "invnbn";
 };
 
-class poisson : public detail::invertible<poisson> {
+class poisson : public detail::parametric<poisson, 1, cdfpoi, invpoi> {
  public:
-  explicit poisson(double mean) : mean_(mean) {}
-  Tails tails(double s) const {
-    Tails r{};
-    double ss = s, lam = mean_;
-    detail::front_end("cdfpoi", names, [&](int *st, double *b) {
-      int which = 1;
-      cdfpoi(&which, &r.cdf, &r.ccdf, &ss, &lam, st, b);
-    });
-    return r;
-  }
-  double solve(double p, double q) const {
-    return detail::quantile(
-        "invpoi", names, [&](double *s) { return invpoi(p, q, mean_, s); },
-        [&](int *st, double *b) {
-          int which = 2;
-          double pp = p, qq = q, s, lam = mean_;
-          cdfpoi(&which, &pp, &qq, &s, &lam, st, b);
-        });
-  }
-  static double solve_mean(double s, double p) {
-    double q = 1.0 - p, lam = NAN;
-    detail::front_end("cdfpoi", names, [&](int *st, double *b) {
-      int which = 3;
-      cdfpoi(&which, &p, &q, &s, &lam, st, b);
-    });
-    return lam;
-  }
+  explicit poisson(double mean) : parametric({mean}) {}
+  static double solve_mean(double s, double p) { return solve_parameter(3, s, {NAN}, p, 1.0 - p); }
 
  private:
+  friend parametric;
+  static constexpr const char *front_end_name = "cdfpoi";
+  static constexpr const char *inverse_name = "invpoi";
   static constexpr const char *names[] = {"which", "p", "q", "s", "xlam"};
-  double mean_;
 };
 
 }  // namespace distfn

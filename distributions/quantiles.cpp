@@ -41,6 +41,20 @@ constexpr int status_evaluation_failed = status_gamma_error;
   return status_success;
 }
 
+// The checks of the laws with a success probability: those of reject, then
+// pr + ompr.
+[[gnu::always_inline]] inline int reject_with_complement_pair(std::span<const ArgumentRule> rules, double p, double q,
+                                                              double pr, double ompr, double *output) {
+  if (const int status = reject(rules, true, p, q, output)) return status;
+  int status = status_success;
+  double bound = 0.0;
+  if (reject_unit_sum(pr, ompr, status_complement_pair, &status, &bound)) {
+    *output = kNaN;
+    return status;
+  }
+  return status_success;
+}
+
 // Horner's rule for N(z) / D(z), the coefficients in ascending powers.
 template <std::size_t M, std::size_t N>
 double rational(const std::array<double, M> &numerator, const std::array<double, N> &denominator, double z) {
@@ -423,13 +437,7 @@ int invpoi(double p, double q, double xlam, double *s) {
 int invbin(double p, double q, double xn, double pr, double ompr, double *s) {
   const ArgumentRule rules[] = {probability(2, &p, true), probability(3, &q, true), positive(5, &xn, true),
                                 probability(6, &pr, true), probability(7, &ompr, true)};
-  if (const int status = reject(rules, true, p, q, s)) return status;
-  double bound;
-  int status = status_success;
-  if (reject_unit_sum(pr, ompr, status_complement_pair, &status, &bound)) {
-    *s = kNaN;
-    return status;
-  }
+  if (const int status = reject_with_complement_pair(rules, p, q, pr, ompr, s)) return status;
   if (pr == 0.0) return at_lower_limit(s);
   if (q == 0.0 || ompr == 0.0) {
     // Every count below xn leaves mass above it.
@@ -448,13 +456,7 @@ int invbin(double p, double q, double xn, double pr, double ompr, double *s) {
 int invnbn(double p, double q, double xn, double pr, double ompr, double *s) {
   const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), non_negative(5, &xn, true),
                                 probability(6, &pr, true), probability(7, &ompr, true)};
-  if (const int status = reject(rules, true, p, q, s)) return status;
-  double bound;
-  int status = status_success;
-  if (reject_unit_sum(pr, ompr, status_complement_pair, &status, &bound)) {
-    *s = kNaN;
-    return status;
-  }
+  if (const int status = reject_with_complement_pair(rules, p, q, pr, ompr, s)) return status;
   if (xn == 0.0 || ompr == 0.0) return at_lower_limit(s);
   if (pr == 0.0) {
     *s = largest_parameter;

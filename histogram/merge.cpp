@@ -6,6 +6,7 @@
 #include <bit>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 #include "hist_internal.hpp"
 
@@ -339,35 +340,85 @@ delta_result subtract_delta(uint64_t t, uint64_t s) { return {t - s, !(t < s && 
 
 using delta_operation = delta_result (*)(uint64_t t, uint64_t s);
 
-// Applies src to tgt bucket by bucket, adding an empty entry for every
-// source bucket that tgt lacks.  On success the zero-count entries go.
+// The number of src's buckets that tgt lacks.
+int missing_buckets(const histogram &tgt, const histogram &src) {
+  int missing = 0;
+  int k = 0;
+  for (int j = 0; j < src.used; ++j) {
+    const hist_bucket bucket = src.entries[j].bucket;
+    while (k < tgt.used && hist_bucket_compare(tgt.entries[k].bucket, bucket) < 0) ++k;
+    if (k == tgt.used || !hist_bucket_identical(tgt.entries[k].bucket, bucket)) ++missing;
+  }
+  return missing;
+}
+
+// The capacity of the array grown from capacity in steps until it holds
+// needed entries.
+int grown_capacity(int capacity, int needed) {
+  if (needed <= capacity) return capacity;
+  const int steps = (needed - capacity + hist_growth_step - 1) / hist_growth_step;
+  return std::min(capacity + steps * hist_growth_step, hist_max_entries);
+}
+
+// Writes tgt's entries and a count-0 entry for each bucket of src that tgt
+// lacks, in bucket order, to out (needed entries in all).  The walk runs from
+// the back, so out may be tgt's own array when it has room.
+void merge_missing_from_back(const histogram &tgt, const histogram &src, hist_bucket_entry *out, int needed) {
+  int k = tgt.used - 1;
+  int position = needed - 1;
+  for (int j = src.used - 1; j >= 0; --j) {
+    const hist_bucket bucket = src.entries[j].bucket;
+    while (k >= 0 && hist_bucket_compare(tgt.entries[k].bucket, bucket) > 0) out[position--] = tgt.entries[k--];
+    if (k >= 0 && hist_bucket_identical(tgt.entries[k].bucket, bucket)) continue;
+    out[position--] = hist_bucket_entry{bucket, 0};
+  }
+  // What is left of tgt lies before every inserted entry: in place it is
+  // already where it belongs.
+  if (out != tgt.entries && k >= 0) std::memcpy(out, tgt.entries, static_cast<size_t>(k + 1) * sizeof(*out));
+}
+
+// Gives tgt a count-0 entry for every bucket of src that it lacks, all at
+// once: the index pages and a larger array (grown in steps) come first, so
+// that tgt stays unchanged, and false is returned, when the result would pass
+// the 16-bit entry limit or memory is not available.
+bool insert_missing_buckets(histogram *tgt, const histogram &src) {
+  const int missing = missing_buckets(*tgt, src);
+  if (missing == 0) return true;
+  const int needed = tgt->used + missing;
+  if (needed > hist_max_entries || !hist_fast_reserve_pages(tgt, src.entries, src.used)) return false;
+  const int capacity = grown_capacity(tgt->capacity, needed);
+  hist_bucket_entry *entries = tgt->entries;
+  if (capacity != tgt->capacity) {
+    entries = static_cast<hist_bucket_entry *>(tgt->allocator->malloc(capacity * sizeof(hist_bucket_entry)));
+    if (entries == nullptr) return false;
+  }
+  merge_missing_from_back(*tgt, src, entries, needed);
+  if (entries != tgt->entries) {
+    if (tgt->entries != nullptr) tgt->allocator->free(tgt->entries);
+    tgt->entries = entries;
+    tgt->capacity = static_cast<uint16_t>(capacity);
+  }
+  tgt->used = static_cast<uint16_t>(needed);
+  // Every entry may have moved, and none has gone: refreshing every slot
+  // leaves no stale one.
+  hist_fast_rebuild(tgt, 0, 0);
+  return true;
+}
+
+// Applies src to tgt bucket by bucket, once tgt holds an entry (count 0 if
+// new) for each of src's buckets; without room for those, tgt is left
+// unchanged.  On success the zero-count entries go.
 int apply_deltas(histogram *tgt, const histogram *src, delta_operation op) {
   if (src == nullptr) return 0;
+  if (!insert_missing_buckets(tgt, *src)) return -1;
   bool in_range = true;
   int k = 0;
-  for (int j = 0; j < src->used;) {
-    const hist_bucket bucket = src->entries[j].bucket;
-    if (k == tgt->used || hist_bucket_compare(bucket, tgt->entries[k].bucket) < 0) {
-      const int before = tgt->used;
-      hist_insert_raw(tgt, bucket, 0);
-      // At the 16-bit entry limit, or without memory, there is no room for the
-      // bucket: its delta is lost.
-      if (tgt->used == before) {
-        in_range = false;
-        ++j;
-      }
-      continue;
-    }
+  for (int j = 0; j < src->used; ++j, ++k) {
+    while (!hist_bucket_identical(tgt->entries[k].bucket, src->entries[j].bucket)) ++k;
     hist_bucket_entry &to = tgt->entries[k];
-    if (hist_bucket_compare(to.bucket, bucket) < 0) {
-      ++k;
-      continue;
-    }
     const delta_result result = op(to.count, src->entries[j].count);
     to.count = result.count;
     in_range = in_range && result.in_range;
-    ++j;
-    ++k;
   }
   if (!in_range) return -1;
   hist_remove_zeroes(tgt);

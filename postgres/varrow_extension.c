@@ -247,11 +247,15 @@ Datum varrow_state_combine(PG_FUNCTION_ARGS) {
   PG_RETURN_POINTER(state);
 }
 
-PG_FUNCTION_INFO_V1(varrow_state_serialize);
-Datum varrow_state_serialize(PG_FUNCTION_ARGS) {
+/* The state as a stored record: the partial state that travels between
+ * processes, and the aggregate's result. */
+static Datum varrow_state_record(FunctionCallInfo fcinfo) {
   varrow_aggregate_context(fcinfo);
   PG_RETURN_BYTEA_P(varrow_from_histogram((const histogram *)PG_GETARG_POINTER(0)));
 }
+
+PG_FUNCTION_INFO_V1(varrow_state_serialize);
+Datum varrow_state_serialize(PG_FUNCTION_ARGS) { return varrow_state_record(fcinfo); }
 
 PG_FUNCTION_INFO_V1(varrow_state_deserialize);
 Datum varrow_state_deserialize(PG_FUNCTION_ARGS) {
@@ -264,10 +268,7 @@ Datum varrow_state_deserialize(PG_FUNCTION_ARGS) {
 }
 
 PG_FUNCTION_INFO_V1(varrow_state_final);
-Datum varrow_state_final(PG_FUNCTION_ARGS) {
-  varrow_aggregate_context(fcinfo);
-  PG_RETURN_BYTEA_P(varrow_from_histogram((const histogram *)PG_GETARG_POINTER(0)));
-}
+Datum varrow_state_final(PG_FUNCTION_ARGS) { return varrow_state_record(fcinfo); }
 
 /* ---- Arithmetic ------------------------------------------------------------ */
 
@@ -295,17 +296,16 @@ Datum varrow_count(PG_FUNCTION_ARGS) {
   return varrow_uint64_to_numeric(hist_sample_count(varrow_to_histogram(PG_GETARG_VARROW(0))));
 }
 
-PG_FUNCTION_INFO_V1(varrow_count_below);
-Datum varrow_count_below(PG_FUNCTION_ARGS) {
-  const histogram *h = varrow_to_histogram(PG_GETARG_VARROW(0));
-  return varrow_uint64_to_numeric(hist_approx_count_below(h, PG_GETARG_FLOAT8(1)));
+/* The count on one side of the threshold given as the second argument. */
+static Datum varrow_count_beside(FunctionCallInfo fcinfo, uint64_t (*count)(const histogram *, double)) {
+  return varrow_uint64_to_numeric(count(varrow_to_histogram(PG_GETARG_VARROW(0)), PG_GETARG_FLOAT8(1)));
 }
 
+PG_FUNCTION_INFO_V1(varrow_count_below);
+Datum varrow_count_below(PG_FUNCTION_ARGS) { return varrow_count_beside(fcinfo, hist_approx_count_below); }
+
 PG_FUNCTION_INFO_V1(varrow_count_above);
-Datum varrow_count_above(PG_FUNCTION_ARGS) {
-  const histogram *h = varrow_to_histogram(PG_GETARG_VARROW(0));
-  return varrow_uint64_to_numeric(hist_approx_count_above(h, PG_GETARG_FLOAT8(1)));
-}
+Datum varrow_count_above(PG_FUNCTION_ARGS) { return varrow_count_beside(fcinfo, hist_approx_count_above); }
 
 PG_FUNCTION_INFO_V1(varrow_mean);
 Datum varrow_mean(PG_FUNCTION_ARGS) {

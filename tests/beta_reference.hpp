@@ -6,11 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
+
+#include "tests/reference_csv.hpp"
 
 namespace beta_reference {
 
@@ -26,21 +26,11 @@ inline constexpr double smallest_checked = 1e-300;
 using Row = std::map<std::string, std::string>;
 
 inline std::vector<Row> read_csv(const std::string &name) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/" + name);
+  const reference_csv::Table table = reference_csv::read_with_header(name);
   std::vector<Row> rows;
-  std::string line;
-  if (!std::getline(in, line)) return rows;
-  std::vector<std::string> header;
-  for (std::stringstream ss(line); std::getline(ss, line, ',');) header.push_back(line);
-  while (std::getline(in, line)) {
-    Row row;
-    std::stringstream ss(line);
-    std::string field;
-    for (const auto &key : header) {
-      std::getline(ss, field, ',');
-      row[key] = field;
-    }
-    rows.push_back(row);
+  for (const reference_csv::Fields &fields : table.rows) {
+    Row &row = rows.emplace_back();
+    for (std::size_t k = 0; k < table.header.size(); ++k) row[table.header[k]] = k < fields.size() ? fields[k] : "";
   }
   return rows;
 }

@@ -6,20 +6,8 @@ set -uo pipefail
 build_dir=$1
 histmake=$build_dir/analyzer/histmake
 histstat=$build_dir/analyzer/histstat
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-# shellcheck source=support/compare_case.bash
-source "$(dirname "${BASH_SOURCE[0]}")/support/compare_case.bash"
-
-# run_case NAME STATUS STDOUT STDERR STDIN [ARG...]
-# Runs histmake under the name "histmake" (getopt and the usage text print it).
-run_case() {
-  local name=$1 status=$2 stdout=$3 stderr=$4 stdin=$5
-  shift 5
-  printf '%s' "$stdin" | (exec -a histmake "$histmake" "$@") >"$work/out" 2>"$work/err"
-  compare "$name" "$status" "$?" "$stdout" "$stderr"
-}
+# shellcheck source=support/case_runner.bash
+source "$(dirname "${BASH_SOURCE[0]}")/support/case_runner.bash" histmake "$histmake"
 
 # round_trip NAME BUCKET-MAPS STDIN [ARG...]: histmake's lines read back by
 # histstat, which prints each histogram's bucket map.
@@ -84,7 +72,4 @@ compare "write error" 2 "$status" "" $'error writing output: No space left on de
 (exec -a histmake "$histmake" /) >"$work/out" 2>"$work/err"
 compare "read error" 1 "$?" $'AAA=\n' $'/: Is a directory\n'
 
-if ((failures)); then
-  echo "$failures case(s) failed"
-  exit 1
-fi
+finish

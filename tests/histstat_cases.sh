@@ -5,20 +5,8 @@
 set -uo pipefail
 build_dir=$1
 histstat=$build_dir/analyzer/histstat
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failures=0
-# shellcheck source=support/compare_case.bash
-source "$(dirname "${BASH_SOURCE[0]}")/support/compare_case.bash"
-
-# run_case NAME STATUS STDOUT STDERR STDIN [ARG...]
-# Runs histstat under the name "histstat" (getopt and the help text print it).
-run_case() {
-  local name=$1 status=$2 stdout=$3 stderr=$4 stdin=$5
-  shift 5
-  printf '%s' "$stdin" | (exec -a histstat "$histstat" "$@") >"$work/out" 2>"$work/err"
-  compare "$name" "$status" "$?" "$stdout" "$stderr"
-}
+# shellcheck source=support/case_runner.bash
+source "$(dirname "${BASH_SOURCE[0]}")/support/case_runner.bash" histstat "$histstat"
 
 # run_file_case NAME STATUS STDOUT STDERR STDIN-FILE [ARG...]
 run_file_case() {
@@ -147,7 +135,4 @@ status=$?
 : >"$work/out"
 compare "write error" 255 "$status" "" $'error writing output: No space left on device\n'
 
-if ((failures)); then
-  echo "$failures case(s) failed"
-  exit 1
-fi
+finish

@@ -7,14 +7,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <ostream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "tests/reference_csv.hpp"
 
 namespace special_reference {
 
@@ -29,21 +29,10 @@ struct Row {
 using Table = std::map<std::string, std::vector<Row>>;
 
 inline Table load(const std::string &file_name) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/" + file_name);
   Table table;
-  std::string line;
-  std::getline(in, line);  // header
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::string function, region, x, y, reference;
-    std::getline(fields, function, ',');
-    std::getline(fields, region, ',');
-    std::getline(fields, x, ',');
-    std::getline(fields, y, ',');
-    std::getline(fields, reference, ',');
-    Row row{region, std::strtod(x.c_str(), nullptr), y.empty() ? 0.0 : std::strtod(y.c_str(), nullptr),
-            std::strtold(reference.c_str(), nullptr)};
-    table[function].push_back(row);
+  // function, region, x, y (empty for functions of one argument), reference
+  for (const auto &f : reference_csv::read(file_name)) {
+    table[f[0]].push_back({f[1], reference_csv::number(f[2]), reference_csv::number(f[3]), reference_csv::reference(f[4])});
   }
   return table;
 }

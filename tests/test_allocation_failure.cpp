@@ -104,6 +104,10 @@ TEST(AllocationFailure, EveryAllocationOfEveryOperation) {
   std::vector<const histogram *> dense_list;
   for (const hist_ptr &h : dense) dense_list.push_back(h.get());
   const std::vector<uint8_t> record = Serialized({At(5e-3, 1), At(1.0, 2), At(6e12, 3), At(-8e40, 4)});
+  // Signed deltas: buckets new to the target on pages of their own, one
+  // shared, and one that takes a bucket of the target to zero.
+  const hist_ptr delta_source(hist_alloc());
+  varrow_test::Fill(delta_source.get(), {At(-3.0, uint64_t{0} - 3), At(5e-7, 2), At(1.0, 4), At(8e9, 1), At(3e21, 6)});
 
   const FailureCase cases[] = {
       {"insert with room", some, 0, [](histogram *h) { return int64_t(hist_insert(h, 5e10, 3)); }, 0, false, true},
@@ -125,6 +129,12 @@ TEST(AllocationFailure, EveryAllocationOfEveryOperation) {
       {"deserialize", some, 0,
        [&](histogram *h) { return int64_t(hist_deserialize(h, record.data(), static_cast<ssize_t>(record.size()))); },
        -1, true, true},
+      {"add as int64 with room", some, 0,
+       [&](histogram *h) { return int64_t(hist_add_as_int64(h, delta_source.get())); }, -1, false, true},
+      {"add as int64 into a full array", some, 3,
+       [&](histogram *h) { return int64_t(hist_add_as_int64(h, delta_source.get())); }, -1, false, true},
+      {"subtract as int64 into a full array", some, 3,
+       [&](histogram *h) { return int64_t(hist_subtract_as_int64(h, delta_source.get())); }, -1, false, true},
       {"remove zeroes", with_zeroes, 0,
        [](histogram *h) {
          hist_remove_zeroes(h);

@@ -97,7 +97,8 @@ TEST(FrontEnds, RejectWhichOutsideItsRange) {
   }
 }
 
-struct RangeCase {
+// One call of a front end and the status and bound it must report.
+struct StatusCase {
   const char *front_end;
   int which;
   Arguments args;
@@ -105,8 +106,14 @@ struct RangeCase {
   double bound;
 };
 
+void ExpectStatus(const StatusCase &c) {
+  const Outcome o = run(c.front_end, c.which, c.args);
+  EXPECT_EQ(o.status, c.status) << c.front_end << " which " << c.which << " " << c.args[0] << " " << c.args[2];
+  EXPECT_EQ(o.bound, c.bound) << c.front_end << " which " << c.which;
+}
+
 // Valid defaults per front end, one argument spoiled per row.
-const RangeCase range_cases[] = {
+const StatusCase range_cases[] = {
     // cdfbet: p, q, x, y, a, b
     {"cdfbet", 2, {-0.1, 0.5, 0.5, 0.5, 1, 1}, -2, 0},
     {"cdfbet", 2, {1.1, 0.5, 0.5, 0.5, 1, 1}, -2, 1},
@@ -171,11 +178,7 @@ const RangeCase range_cases[] = {
 };
 
 TEST(FrontEnds, ReportTheFirstArgumentOutOfRange) {
-  for (const RangeCase &c : range_cases) {
-    const Outcome o = run(c.front_end, c.which, c.args);
-    EXPECT_EQ(o.status, c.status) << c.front_end << " which " << c.which << " " << c.args[0] << " " << c.args[2];
-    EXPECT_EQ(o.bound, c.bound) << c.front_end << " which " << c.which;
-  }
+  for (const StatusCase &c : range_cases) ExpectStatus(c);
 }
 
 TEST(FrontEnds, OutputsAreNeitherCheckedNorRead) {
@@ -253,14 +256,7 @@ TEST(FrontEnds, SolveForTheSmallerTailsComplementPair) {
 }
 
 TEST(FrontEnds, ReportTheSearchLimitThatWasReached) {
-  struct Case {
-    const char *front_end;
-    int which;
-    Arguments args;
-    int status;
-    double bound;
-  };
-  const Case cases[] = {
+  const StatusCase cases[] = {
       // No s >= 0 has a cumulative probability this small.
       {"cdfpoi", 2, {1e-10, 1 - 1e-10, 0, 10, 0, 0}, 1, 0},
       {"cdfbin", 2, {1e-10, 1 - 1e-10, 0, 8, 0.5, 0.5}, 1, 0},
@@ -269,11 +265,7 @@ TEST(FrontEnds, ReportTheSearchLimitThatWasReached) {
       {"cdffnc", 5, {0.9, kNaN, 1, 2, 5, 0}, 1, 0},
       {"cdft", 3, {0.3, 0.7, -1e-3, 0, 0, 0}, 2, 1e10},
   };
-  for (const Case &c : cases) {
-    const Outcome o = run(c.front_end, c.which, c.args);
-    EXPECT_EQ(o.status, c.status) << c.front_end << " which " << c.which;
-    EXPECT_EQ(o.bound, c.bound) << c.front_end << " which " << c.which;
-  }
+  for (const StatusCase &c : cases) ExpectStatus(c);
 }
 
 TEST(FrontEnds, StartsOutsideTheSearchIntervalAreMovedIntoIt) {

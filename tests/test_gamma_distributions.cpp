@@ -5,16 +5,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "distributions/distfn.h"
 #include "tests/beta_reference.hpp"
+#include "tests/reference_csv.hpp"
 
 namespace {
 
@@ -47,18 +46,11 @@ struct Row {
 };
 
 std::vector<Row> read_table() {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/gamma_distributions.csv");
+  using reference_csv::number, reference_csv::reference;
   std::vector<Row> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::vector<std::string> f;
-    for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
-    rows.push_back({f[0], std::strtod(f[1].c_str(), nullptr), std::strtod(f[2].c_str(), nullptr),
-                    std::strtod(f[3].c_str(), nullptr), std::strtold(f[4].c_str(), nullptr),
-                    std::strtold(f[5].c_str(), nullptr), std::strtod(f[6].c_str(), nullptr),
-                    std::strtod(f[7].c_str(), nullptr)});
+  for (const auto &f : reference_csv::read("gamma_distributions.csv")) {
+    rows.push_back({f[0], number(f[1]), number(f[2]), number(f[3]), reference(f[4]), reference(f[5]), number(f[6]),
+                    number(f[7])});
   }
   return rows;
 }

@@ -5,16 +5,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "distributions/distfn.h"
 #include "distributions/incomplete_gamma_coefficients.hpp"
+#include "tests/reference_csv.hpp"
 
 namespace {
 
@@ -41,16 +40,8 @@ Ratios ratios(double a, double x, int ind = 0) {
 
 // Rows of a CSV file of numbers after its header, parsed as long double.
 std::vector<std::vector<long double>> read_table(const std::string &name) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/" + name);
   std::vector<std::vector<long double>> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::vector<long double> row;
-    for (std::string field; std::getline(fields, field, ',');) row.push_back(std::strtold(field.c_str(), nullptr));
-    rows.push_back(row);
-  }
+  for (const auto &fields : reference_csv::read(name)) rows.push_back(reference_csv::references(fields));
   return rows;
 }
 

@@ -412,4 +412,50 @@ TEST(AsInt64, GrowsAFullTargetByOneStep) {
   EXPECT_EQ(varrow_test::Contents(target.get()), (entries{{one, 0, 1}, {two, 0, 1}, {three, 0, 1}, {40, 0, 1}}));
 }
 
+// Every one of the 65,536 bucket bit patterns, in bucket order.
+std::vector<hist_bucket> EveryBucket() {
+  std::vector<hist_bucket> all;
+  for (int val = INT8_MIN; val <= INT8_MAX; ++val)
+    for (int exp = INT8_MIN; exp <= INT8_MAX; ++exp) all.push_back(BucketOf(val, exp));
+  std::sort(all.begin(), all.end(), [](hist_bucket a, hist_bucket b) { return hist_bucket_compare(a, b) < 0; });
+  return all;
+}
+
+// The 65,535-entry limit is checked before anything changes: a source with
+// more new buckets than fit leaves the target as it was; one that fills the
+// last entry is applied.
+TEST(AsInt64, EntryLimit) {
+  const std::vector<hist_bucket> all = EveryBucket();
+  const int limit = UINT16_MAX;
+  const struct {
+    const char *name;
+    std::vector<hist_bucket> source;
+    int status;
+    int used;
+  } cases[] = {
+      {"one past the limit", {all[0], all[1], all[5]}, -1, limit - 1},
+      {"at the limit", {all[1], all[5]}, 0, limit},
+  };
+  for (const bool fast : {false, true}) {
+    // Every bucket but the first two.
+    const hist_ptr full(fast ? hist_fast_alloc() : hist_alloc());
+    for (std::size_t i = 2; i < all.size(); ++i) hist_insert_raw_end(full.get(), all[i], 1);
+    ASSERT_EQ(full->used, limit - 1);
+    for (const int64_operation op : {hist_add_as_int64, hist_subtract_as_int64}) {
+      for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        const hist_ptr target(hist_clone(full.get()));
+        const hist_ptr source(hist_alloc());
+        for (const hist_bucket b : c.source) hist_insert_raw(source.get(), b, 2);
+        EXPECT_EQ(op(target.get(), source.get()), c.status);
+        EXPECT_EQ(target->used, c.used);
+        int pos = -1;
+        EXPECT_EQ(hist_internal_find(target.get(), all[1], &pos), c.status == 0 ? 1 : 0);
+        EXPECT_EQ(hist_internal_find(target.get(), all[0], &pos), 0);
+        ExpectConsistent(target.get());
+      }
+    }
+  }
+}
+
 }  // namespace

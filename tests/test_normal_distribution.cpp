@@ -8,15 +8,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "distributions/distfn.h"
+#include "tests/reference_csv.hpp"
 
 namespace {
 
@@ -56,16 +55,11 @@ std::string region_of(double x) {
 // Each tail within 16 kappa 2^-53 (at least 1e-15) where it is a normal
 // double, and exactly 0 below that.
 TEST(NormalDistribution, MatchesReferenceTable) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/normal_cdf.csv");
-  std::string line;
-  std::getline(in, line);
   std::map<std::string, std::vector<double>> units;
   std::map<std::string, double> over_kappa;
   std::size_t rows = 0;
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::vector<long double> v;
-    for (std::string field; std::getline(fields, field, ',');) v.push_back(std::strtold(field.c_str(), nullptr));
+  for (const auto &fields : reference_csv::read("normal_cdf.csv")) {
+    const std::vector<long double> v = reference_csv::references(fields);
     const double x = static_cast<double>(v[0]);
     const Tails t = normal(x);
     const struct {

@@ -6,17 +6,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
-#include <fstream>
 #include <functional>
 #include <iostream>
 #include <limits>
 #include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "distributions/distfn.h"
 #include "distributions/distfn.hpp"
+#include "tests/reference_csv.hpp"
 
 namespace {
 
@@ -38,17 +37,11 @@ struct Row {
 };
 
 std::vector<Row> read_table() {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/inverse_quantiles.csv");
+  using reference_csv::number, reference_csv::reference;
   std::vector<Row> rows;
-  std::string line;
-  std::getline(in, line);
-  while (std::getline(in, line)) {
-    std::stringstream fields(line);
-    std::vector<std::string> f;
-    for (std::string field; std::getline(fields, field, ',');) f.push_back(field);
-    auto number = [&](int i) { return std::strtod(f[i].c_str(), nullptr); };
-    rows.push_back({f[0], number(1), number(2), number(3), number(4), number(5), std::strtold(f[6].c_str(), nullptr),
-                    number(7), number(8)});
+  for (const auto &f : reference_csv::read("inverse_quantiles.csv")) {
+    rows.push_back({f[0], number(f[1]), number(f[2]), number(f[3]), number(f[4]), number(f[5]), reference(f[6]),
+                    number(f[7]), number(f[8])});
   }
   return rows;
 }
@@ -153,15 +146,11 @@ TEST(QuantileFunctions, MatchReferencesInBothTails) {
 constexpr double kNormalSweepUlps = 3.0;
 
 TEST(QuantileFunctions, NormalQuantileOnADenseSweep) {
-  std::ifstream in(std::string(VARROW_TEST_DATA_DIR) + "/normal_quantile_sweep.csv");
-  std::string line;
-  std::getline(in, line);
   int points = 0;
   double max_ulps = 0.0;
-  while (std::getline(in, line)) {
-    const std::size_t comma = line.find(',');
-    const double tail = std::strtod(line.substr(0, comma).c_str(), nullptr);
-    const long double exact = std::strtold(line.substr(comma + 1).c_str(), nullptr);
+  for (const auto &f : reference_csv::read("normal_quantile_sweep.csv")) {
+    const double tail = reference_csv::number(f[0]);
+    const long double exact = reference_csv::reference(f[1]);
     for (const bool lower : {true, false}) {
       double x = kNaN;
       const int status = lower ? invnor(tail, 1.0 - tail, 0, 1, &x) : invnor(1.0 - tail, tail, 0, 1, &x);

@@ -120,19 +120,22 @@ TEST(Dinvr, SolvesIncreasingAndDecreasingFunctionsWithinTolerance) {
   }
 }
 
+// A function whose search interval brackets no zero, and the qleft and qhi
+// flags the solver must report for it.
+struct BracketFailure {
+  const char *name;
+  Function f;
+  unsigned long qleft, qhi;
+};
+
 TEST(Dinvr, ReportsWhichEndFailsToBracket) {
-  struct Case {
-    const char *name;
-    Function f;
-    unsigned long qleft, qhi;
-  };
-  const Case cases[] = {
+  const BracketFailure cases[] = {
       {"increasing, above zero at small", [](double x) { return x + 1.0; }, 1, 1},
       {"increasing, below zero at big", [](double x) { return x - 2e300; }, 0, 0},
       {"decreasing, below zero at small", [](double x) { return -x - 1.0; }, 1, 0},
       {"decreasing, above zero at big", [](double x) { return 2e300 - x; }, 0, 1},
   };
-  for (const Case &c : cases) {
+  for (const BracketFailure &c : cases) {
     const SearchResult r = run_dinvr({}, 5.0, c.f);
     EXPECT_EQ(r.status, -1) << c.name;
     EXPECT_EQ(r.requests.size(), 2u) << c.name;
@@ -295,18 +298,13 @@ TEST(Dzror, FollowsTheSecantInterpolationAndBisectionSteps) {
 }
 
 TEST(Dzror, ABracketWithoutASignChangeFailsAfterTwoEvaluations) {
-  struct Case {
-    const char *name;
-    Function f;
-    unsigned long qleft, qhi;
-  };
-  const Case cases[] = {
+  const BracketFailure cases[] = {
       {"negative, rising", [](double x) { return x - 3.0; }, 0, 0},
       {"negative, falling", [](double x) { return -x - 1.0; }, 1, 0},
       {"positive, rising", [](double x) { return x + 1.0; }, 1, 1},
       {"positive, falling", [](double x) { return 3.0 - x; }, 0, 1},
   };
-  for (const Case &c : cases) {
+  for (const BracketFailure &c : cases) {
     const ZeroResult r = run_dzror(0.0, 1.0, c.f);
     EXPECT_EQ(r.status, -1) << c.name;
     EXPECT_EQ(r.requests, (std::vector<double>{0.0, 1.0})) << c.name;

@@ -379,22 +379,15 @@ def distribution_rows():
         if not 0.0 < x < 1.0:
             continue
         pe, qe = exact_pair(small, p_is_x)
-        cum, ccum = binomial_pair(mpf(s), mpf(n), pe, qe)
+        for name, law_pair in (("cumbin", binomial_pair), ("cumnbn", negative_binomial_pair)):
+            cum, ccum = law_pair(mpf(s), mpf(n), pe, qe)
 
-        def bin_pair(ps, pn, psm, p_is_x=p_is_x):
-            return binomial_pair(ps, pn, *exact_pair(psm, p_is_x))
+            def exact_law_pair(ps, pn, psm, p_is_x=p_is_x, law_pair=law_pair):
+                return law_pair(ps, pn, *exact_pair(psm, p_is_x))
 
-        kc, kcc = condition(bin_pair, [mpf(s), mpf(n), mpf(small)], (cum, ccum))
-        rows.append(["cumbin", repr(s), repr(n), repr(x), repr(y), fmt(cum), fmt(ccum),
-                     "%.3g" % kc, "%.3g" % kcc])
-        cum, ccum = negative_binomial_pair(mpf(s), mpf(n), pe, qe)
-
-        def nbn_pair(ps, pn, psm, p_is_x=p_is_x):
-            return negative_binomial_pair(ps, pn, *exact_pair(psm, p_is_x))
-
-        kc, kcc = condition(nbn_pair, [mpf(s), mpf(n), mpf(small)], (cum, ccum))
-        rows.append(["cumnbn", repr(s), repr(n), repr(x), repr(y), fmt(cum), fmt(ccum),
-                     "%.3g" % kc, "%.3g" % kcc])
+            kc, kcc = condition(exact_law_pair, [mpf(s), mpf(n), mpf(small)], (cum, ccum))
+            rows.append([name, repr(s), repr(n), repr(x), repr(y), fmt(cum), fmt(ccum),
+                         "%.3g" % kc, "%.3g" % kcc])
 
     # Student's t: integer and fractional degrees of freedom, both tails.
     for _ in range(250):
