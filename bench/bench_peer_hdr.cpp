@@ -180,6 +180,21 @@ void BM_Threads_hist_recorder_insert(benchmark::State &state) {
 }
 BENCHMARK(BM_Threads_hist_recorder_insert)->Threads(1)->Threads(2)->UseRealTime();
 
+// The machine's own scaling, for comparison: each thread converts and
+// counts into an array of its own, sharing nothing but the values it reads.
+[[gnu::noinline]] void CountPrivately(uint64_t *counts, double value) {
+  counts[std::bit_cast<uint16_t>(hist_double_to_bucket(value))] += 1;
+}
+
+void BM_Threads_private_counters(benchmark::State &state) {
+  std::vector<uint64_t> counts(size_t{1} << 16);
+  const std::vector<double> &v = LatencySeconds();
+  size_t i = FirstIndex(state);
+  for (auto _ : state) CountPrivately(counts.data(), v[i++ & (value_count - 1)]);
+  Report(state);
+}
+BENCHMARK(BM_Threads_private_counters)->Threads(1)->Threads(2)->UseRealTime();
+
 // ---- Quantiles, merging, text, memory (histograms of all values) ----
 
 constexpr double quantile_fractions[] = {0.5, 0.9, 0.99, 0.999};

@@ -482,6 +482,12 @@ def recording_targets(runs):
     return rows
 
 
+def machine_scaling(runs):
+    """Two threads' throughput over one's for work that shares nothing, or None."""
+    one, two = (runs.get(f"BM_Threads_private_counters/real_time/threads:{n}") for n in (1, 2))
+    return per_value_ns(one) / per_value_ns(two) if one and two else None
+
+
 def recording_stages(runs):
     peer = runs.get("BM_Record_hdr_record_value")
     if not peer:
@@ -498,6 +504,11 @@ def peer_section(runs):
     recording = ""
     if targets:
         recording += "\n\nRecording targets in this run:\n\n" + table(["target", "bound", "measured", "verdict"], targets)
+    scaling = machine_scaling(runs)
+    if scaling:
+        recording += (f"\n\nFor comparison, the machine's own scaling in the same run: two threads that share "
+                      f"nothing (each converting into an array of counts of its own) gave {scaling:.2f}x the "
+                      f"throughput of one.")
     if stages:
         recording += ("\n\nThe fast insertion rebuilt one piece at a time, in the same run (each stage a call, "
                       "as the library's):\n\n" + table(["stage", "time per value", "vs `hdr_record_value`"], stages)
