@@ -160,6 +160,12 @@ constexpr double cornish_fisher_least_tail = 1e-12;
 // the Wilson-Hilferty cube (P(a, x) ~ Phi(z) with
 // (x/a)^(1/3) = 1 - 1/(9a) + z / (3 sqrt(a))).
 constexpr double power_law_reach = 0.3;
+// Below this shape the quantile stays far below 1 up to upper tails of a few
+// per cent (x ~ (p Gamma(a + 1))^(1/a)), where the power law of the lower
+// tail, from p, is closer than the expansions of the upper tail.  It
+// reaches as far as q = a: for small a, Q(a, x) ~ a E1(x) (Gamma(a) ~ 1/a,
+// DLMF 8.4.4), and a E1(0.3) < a, so smaller upper tails lie beyond its reach.
+constexpr double small_shape = 0.25;
 
 // The start and, where it comes for one exp, the density there (0: unknown).
 struct GammaStart {
@@ -168,7 +174,7 @@ struct GammaStart {
 };
 
 GammaStart gamma_start(double p, double q, double a) {
-  if (p <= q) {
+  if (p <= q || (a < small_shape && q >= a)) {
     double ap1 = a + 1.0;
     const double w = std::log(p) + gamln(&ap1);
     double x = std::exp(w / a);
@@ -197,10 +203,13 @@ GammaStart gamma_start(double p, double q, double a) {
   return {base > 0.0 ? a * base * base * base : a, 0.0};
 }
 
-// x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start.
+// x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start;
+// for a = 1 (the exponential law, P = 1 - e^-x) in closed form from the
+// smaller tail.
 double gamma_quantile(double p, double q, double a) {
   if (p == 0.0) return 0.0;
   const bool lower = p <= q;
+  if (a == 1.0) return lower ? -std::log1p(-p) : -std::log(q);
   const GammaStart start = gamma_start(p, q, a);
   double x = start.x;
   // The power law underflowed: so does the quantile.
