@@ -154,8 +154,10 @@ constexpr double cornish_fisher_least_tail = 1e-12;
 // ---- gamma -----------------------------------------------------------------
 
 // A start for x with P(a, x) = p, Q(a, x) = q.  Lower tail, x small against
-// a + 1: P = x^a e^-x / Gamma(a + 1) (1 + x/(a + 1) + ...) (DLMF 8.7.1), solved
-// by two fixed-point steps from the power law.  Upper tail, x large:
+// a + 1: P = x^a / Gamma(a + 1) sum_k (-x)^k a / ((a + k) k!) (DLMF 8.7.1),
+// whose reversion about the power law x0 = (p Gamma(a + 1))^(1/a) is
+// x = x0 e^u, u = t + k2 t^2 + k3 t^3 + k4 t^4 + O(t^5) with t = x0 / (a + 1)
+// (for large a, the series of the Lambert function).  Upper tail, x large:
 // Q ~ x^(a-1) e^-x / Gamma(a) (DLMF 8.11.2), two fixed-point steps.  Between:
 // the Wilson-Hilferty cube (P(a, x) ~ Phi(z) with
 // (x/a)^(1/3) = 1 - 1/(9a) + z / (3 sqrt(a))).
@@ -173,22 +175,26 @@ struct GammaStart {
   double density;
 };
 
+// The coefficients k2, k3, k4 of the reversion.
+double reversion_series(double a, double t) {
+  const double r2 = 1.0 / (a + 2.0), r3 = 1.0 / (a + 3.0), r4 = 1.0 / (a + 4.0);
+  const double k2 = (a + 1.5) * r2;
+  const double k3 = ((9.0 * a + 34.0) * a + 29.0) * (r2 * r3 / 6.0);
+  const double k4 = ((((32.0 * a + 285.0) * a + 905.0) * a + 1212.0) * a + 578.0) * (r2 * r2 * r3 * r4 / 12.0);
+  return t * (1.0 + t * (k2 + t * (k3 + t * k4)));
+}
+
 GammaStart gamma_start(double p, double q, double a) {
   if (p <= q || (a < small_shape && q >= a)) {
     double ap1 = a + 1.0;
-    const double w = std::log(p) + gamln(&ap1);
-    double x = std::exp(w / a);
-    // The fixed-point steps only increase x (x - ln(1 + x/(a+1)) >= 0): a
-    // power law already beyond its reach stays there.
-    if (x < power_law_reach * ap1) {
-      double previous = x;
-      for (int i = 0; i < 2; ++i) {
-        previous = x;
-        x = std::exp((w + x - std::log1p(x / ap1)) / a);
-      }
-      // a ln x = w + previous - ln(1 + previous/(a+1)), so the density
-      // x^(a-1) e^-x / Gamma(a) = (a/x) p exp(previous - ln(1 + previous/(a+1)) - x).
-      if (x < power_law_reach * ap1) return {x, (a / x) * p * std::exp(previous - std::log1p(previous / ap1) - x)};
+    const double x0 = std::exp((std::log(p) + gamln(&ap1)) / a);
+    const double t = x0 / ap1;
+    if (t < power_law_reach) {
+      const double u = reversion_series(a, t);
+      const double x = x0 * std::exp(u);
+      // x^a = p Gamma(a + 1) e^(a u), so the density
+      // x^(a-1) e^-x / Gamma(a) = (a/x) p e^(a u - x).
+      return {x, (a / x) * p * std::exp(a * u - x)};
     }
   }
   const double z = normal_quantile(p, q);
