@@ -40,11 +40,14 @@ inline double log_ratio(double tail, double target, double inverse_target) {
 inline double log_ratio(double tail, double target) { return log_ratio(tail, target, 1.0 / target); }
 
 // A tail probability, its derivative in x (negative for an upper tail) and
-// the derivative of ln|derivative| (the density's log-derivative).
+// the derivative of ln|derivative| (the density's log-derivative); and the
+// root itself where the evaluation could finish the solve from there
+// (NaN otherwise).
 struct TailPoint {
   double tail;
   double slope;
   double curvature;
+  double root = NAN;
 };
 
 // Halley steps are accepted as final once both the step and its curvature
@@ -66,6 +69,7 @@ double halley(double x, double lo, double hi, double target, bool increasing, bo
     const TailPoint pt = evaluate(x);
     if (std::isnan(pt.tail)) return pt.tail;
     if (pt.tail == target) return x;
+    if (!std::isnan(pt.root)) return pt.root;
     const bool root_below = (pt.tail > target) == increasing;
     (root_below ? hi : lo) = x;
     const double g = log_ratio(pt.tail, target, inverse_target);

@@ -209,9 +209,68 @@ GammaStart gamma_start(double p, double q, double a) {
   return {base > 0.0 ? a * base * base * base : a, 0.0};
 }
 
-// x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start;
-// for a = 1 (the exponential law, P = 1 - e^-x) in closed form from the
-// smaller tail.
+// The rest of the way from a point x where the tails and the density f are
+// known: the h whose interval [x, x + h] holds the (signed) mass, from the
+// Taylor series of the density about x, f(x + s) = f sum_k c_k s^k.  As
+// x f' = (a - 1 - x) f, c_0 = 1 and (k + 1) x c_(k+1) = (a - 1 - k - x) c_k - c_(k-1).
+// With v = mass / f and e_k = c_k v^k, r = h / v solves
+// G(r) = sum_k e_k r^(k+1) / (k + 1) = 1, by Newton steps from 1 - e_1/2.
+// Taken only where the series settles within its terms (the first omitted
+// one below a quarter ulp, the one before it small too) and the step lies
+// well inside the radius x; NaN otherwise.  An error d in f moves x + h by
+// d h, below d / 1024 of x.
+constexpr double local_reach = 0x1p-10;
+constexpr int local_terms = 16;
+constexpr double local_truncation = 0x1p-56;
+constexpr double local_last_term = 0x1p-40;
+// Newton's corrections square: one this small leaves nothing after it.
+constexpr double local_settled = 0x1p-50;
+constexpr int local_newton_steps = 4;
+
+constexpr std::array<double, local_terms + 1> reciprocals = [] {
+  std::array<double, local_terms + 1> r{};
+  for (int k = 1; k <= local_terms; ++k) r[k] = 1.0 / k;
+  return r;
+}();
+
+double local_step(double a, double x, double density, double mass) {
+  const double v = mass / density;
+  if (!(density >= std::numeric_limits<double>::min() && std::fabs(v) <= local_reach * x)) return kNaN;
+  const double s = v / x, vs = v * s;
+  std::array<double, local_terms> e{};
+  e[0] = 1.0;
+  double previous = 0.0;
+  int n = 1;
+  for (; n < local_terms; ++n) {
+    const double next = ((a - n - x) * s * e[n - 1] - vs * previous) * reciprocals[n];
+    if (std::fabs(next) <= local_truncation && std::fabs(e[n - 1]) <= local_last_term) break;
+    previous = e[n - 1];
+    e[n] = next;
+  }
+  if (n == local_terms) return kNaN;
+  double r = 1.0 - 0.5 * e[1];
+  for (int i = 0; i < local_newton_steps; ++i) {
+    double g = e[n - 1] * reciprocals[n], dg = e[n - 1];
+    for (int k = n - 1; k-- > 0;) {
+      g = g * r + e[k] * reciprocals[k + 1];
+      dg = dg * r + e[k];
+    }
+    const double correction = (g * r - 1.0) / dg;
+    r -= correction;
+    if (std::fabs(correction) <= local_settled) return v * r;
+  }
+  return kNaN;
+}
+
+// The density moves from point to point by its ratio while the terms of the
+// ratio's exponent stay below this size: each move then rounds it by at most
+// a few ulps, which leaves it good enough for the local step above.
+constexpr double density_ratio_reach = 4.0;
+
+// x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start,
+// each evaluation finishing the solve by the local step where it can; for
+// a = 1 (the exponential law, P = 1 - e^-x) in closed form from the smaller
+// tail.
 double gamma_quantile(double p, double q, double a) {
   if (p == 0.0) return 0.0;
   const bool lower = p <= q;
@@ -231,15 +290,20 @@ double gamma_quantile(double p, double q, double a) {
     int ind = 0;
     gratio(&aa, &xx, &cum, &ccum, &ind);
     if (cum > 1.5) return TailPoint{kNaN, 0.0, 0.0};
-    double density = known_density;
-    if (known_density == 0.0)
-      density = rcomp(&aa, &xx) / t;
-    else if (t != known_x)
-      density *= exp_near_zero((a - 1.0) * log1p_near_zero((t - known_x) / known_x) - (t - known_x));
+    // rcomp gives the density afresh where the ratio would come from an
+    // unknown or subnormal density, would take an exponent whose terms round
+    // to more than a few ulps, or would leave the normal range.
+    double density = known_density >= std::numeric_limits<double>::min() ? known_density : 0.0;
+    if (t != known_x) {
+      const double power = (a - 1.0) * log1p_near_zero((t - known_x) / known_x), shift = t - known_x;
+      density = std::fabs(power) + std::fabs(shift) <= density_ratio_reach ? density * exp_near_zero(power - shift) : 0.0;
+    }
+    if (!(density >= std::numeric_limits<double>::min() && density < infinity)) density = rcomp(&aa, &xx) / t;
     known_x = t;
     known_density = density;
     const double curvature = (a - 1.0) / t - 1.0;
-    return lower ? TailPoint{cum, density, curvature} : TailPoint{ccum, -density, curvature};
+    const double root = t + local_step(a, t, density, lower ? p - cum : ccum - q);
+    return lower ? TailPoint{cum, density, curvature, root} : TailPoint{ccum, -density, curvature, root};
   });
 }
 
