@@ -169,7 +169,9 @@ constexpr double power_law_reach = 0.3;
 // DLMF 8.4.4), and a E1(0.3) < a, so smaller upper tails lie beyond its reach.
 constexpr double small_shape = 0.25;
 
-// The start and, where it comes for one exp, the density there (0: unknown).
+// The start and, where it comes for one exp and to this many ulps, the
+// density there (0: unknown).
+constexpr double start_density_ulps = 64.0;
 struct GammaStart {
   double x;
   double density;
@@ -187,14 +189,17 @@ double reversion_series(double a, double t) {
 GammaStart gamma_start(double p, double q, double a) {
   if (p <= q || (a < small_shape && q >= a)) {
     double ap1 = a + 1.0;
-    const double x0 = std::exp((std::log(p) + gamln(&ap1)) / a);
+    const double log_p = std::log(p), log_gamma = gamln(&ap1);
+    const double x0 = std::exp((log_p + log_gamma) / a);
     const double t = x0 / ap1;
     if (t < power_law_reach) {
       const double u = reversion_series(a, t);
       const double x = x0 * std::exp(u);
       // x^a = p Gamma(a + 1) e^(a u), so the density
-      // x^(a-1) e^-x / Gamma(a) = (a/x) p e^(a u - x).
-      return {x, (a / x) * p * std::exp(a * u - x)};
+      // x^(a-1) e^-x / Gamma(a) = (a/x) p e^(a u - x); but x^a takes the
+      // rounding of x a times, and e^(a u) that of ln p and ln Gamma(a + 1).
+      const bool density_accurate = 2.0 * a + std::fabs(log_p) + std::fabs(log_gamma) <= start_density_ulps;
+      return {x, density_accurate ? (a / x) * p * std::exp(a * u - x) : 0.0};
     }
   }
   const double z = normal_quantile(p, q);
@@ -218,8 +223,8 @@ GammaStart gamma_start(double p, double q, double a) {
 // Taken only where the series settles within its terms (the first omitted
 // one below a quarter ulp, the one before it small too) and the step lies
 // well inside the radius x; NaN otherwise.  An error d in f moves x + h by
-// d h, below d / 1024 of x.
-constexpr double local_reach = 0x1p-10;
+// d h, below d / 256 of x: a density good to some 64 ulps costs a quarter.
+constexpr double local_reach = 0x1p-8;
 constexpr int local_terms = 16;
 constexpr double local_truncation = 0x1p-56;
 constexpr double local_last_term = 0x1p-40;
