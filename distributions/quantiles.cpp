@@ -228,8 +228,9 @@ constexpr double local_reach = 0x1p-8;
 constexpr int local_terms = 16;
 constexpr double local_truncation = 0x1p-56;
 constexpr double local_last_term = 0x1p-40;
-// Newton's corrections square: one this small leaves nothing after it.
-constexpr double local_settled = 0x1p-50;
+// Newton's next correction is about G''/(2 G') times the square of this one,
+// and |G''/(2 G')| < 1 wherever the terms settle: one this small is the last.
+constexpr double local_settled = 0x1p-28;
 constexpr int local_newton_steps = 4;
 
 constexpr std::array<double, local_terms + 1> reciprocals = [] {
@@ -242,18 +243,20 @@ double local_step(double a, double x, double density, double mass) {
   const double v = mass / density;
   if (!(density >= std::numeric_limits<double>::min() && std::fabs(v) <= local_reach * x)) return kNaN;
   const double s = v / x, vs = v * s;
+  // e_n = beta_n e_(n-1) - gamma_n e_(n-2), the factors off the chain.
   std::array<double, local_terms> e{};
   e[0] = 1.0;
-  double previous = 0.0;
-  int n = 1;
+  e[1] = (a - 1.0 - x) * s;
+  int n = 2;
   for (; n < local_terms; ++n) {
-    const double next = ((a - n - x) * s * e[n - 1] - vs * previous) * reciprocals[n];
+    const double beta = (a - n - x) * s * reciprocals[n], gamma = vs * reciprocals[n];
+    const double next = beta * e[n - 1] - gamma * e[n - 2];
     if (std::fabs(next) <= local_truncation && std::fabs(e[n - 1]) <= local_last_term) break;
-    previous = e[n - 1];
     e[n] = next;
   }
   if (n == local_terms) return kNaN;
-  double r = 1.0 - 0.5 * e[1];
+  // The reversion of G to second order starts Newton's steps.
+  double r = 1.0 - 0.5 * e[1] + (0.5 * e[1] * e[1] - e[2] / 3.0);
   for (int i = 0; i < local_newton_steps; ++i) {
     double g = e[n - 1] * reciprocals[n], dg = e[n - 1];
     for (int k = n - 1; k-- > 0;) {
