@@ -158,7 +158,8 @@ constexpr double cornish_fisher_least_tail = 1e-12;
 // whose reversion about the power law x0 = (p Gamma(a + 1))^(1/a) is
 // x = x0 e^u, u = t + k2 t^2 + k3 t^3 + k4 t^4 + O(t^5) with t = x0 / (a + 1)
 // (for large a, the series of the Lambert function).  Upper tail, x large:
-// Q ~ x^(a-1) e^-x / Gamma(a) (DLMF 8.11.2), two fixed-point steps.  Between:
+// Q ~ x^a e^-x / (Gamma(a) (x + 1 - a)), the first convergent of the
+// continued fraction of Gamma(a, x) (DLMF 8.9.2), two fixed-point steps.  Between:
 // the Wilson-Hilferty cube (P(a, x) ~ Phi(z) with
 // (x/a)^(1/3) = 1 - 1/(9a) + z / (3 sqrt(a))).
 constexpr double power_law_reach = 0.3;
@@ -202,13 +203,21 @@ GammaStart gamma_start(double p, double q, double a) {
       return {x, density_accurate ? (a / x) * p * std::exp(a * u - x) : 0.0};
     }
   }
-  const double z = normal_quantile(p, q);
-  const double c = 1.0 / (9.0 * a);
-  const double base = 1.0 - c + z * std::sqrt(c);
-  if (q < p && (base <= 0.0 || z > std::sqrt(a) + 3.0)) {
+  // Small shapes left here lie in the upper tail beyond the power law's
+  // reach, where the cube is far off and the upper expansion holds.
+  const bool small_upper = q < p && a < small_shape;
+  double z = 0.0, base = 0.0;
+  if (!small_upper) {
+    z = normal_quantile(p, q);
+    const double c = 1.0 / (9.0 * a);
+    base = 1.0 - c + z * std::sqrt(c);
+  }
+  if (small_upper || (q < p && (base <= 0.0 || z > std::sqrt(a) + 3.0))) {
+    // The steps contract by a/x: from the cube, where there is one (above
+    // the root, x > a), rather than from w, far below it for large a.
     const double w = -std::log(q) - gamln(&a);
-    double x = std::fmax(w, 1.0);
-    for (int i = 0; i < 2; ++i) x = w + (a - 1.0) * std::log(x);
+    double x = base > 0.0 ? a * base * base * base : std::fmax(w, 1.0);
+    for (int i = 0; i < 2; ++i) x = w + a * std::log(x) - std::log(std::fmax(x + 1.0 - a, 1.0));
     if (x > 0.0) return {x, 0.0};
   }
   return {base > 0.0 ? a * base * base * base : a, 0.0};
