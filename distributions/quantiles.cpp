@@ -178,7 +178,8 @@ struct GammaStart {
   double density;
 };
 
-// The coefficients k2, k3, k4 of the reversion.
+// u of the reversion; k2, k3, k4 match the powers of x0 in
+// e^(a u) S(x0 e^u) = 1, S the sum of DLMF 8.7.1.
 double reversion_series(double a, double t) {
   const double r2 = 1.0 / (a + 2.0), r3 = 1.0 / (a + 3.0), r4 = 1.0 / (a + 4.0);
   const double k2 = (a + 1.5) * r2;
@@ -228,7 +229,8 @@ GammaStart gamma_start(double p, double q, double a) {
 // Taylor series of the density about x, f(x + s) = f sum_k c_k s^k.  As
 // x f' = (a - 1 - x) f, c_0 = 1 and (k + 1) x c_(k+1) = (a - 1 - k - x) c_k - c_(k-1).
 // With v = mass / f and e_k = c_k v^k, r = h / v solves
-// G(r) = sum_k e_k r^(k+1) / (k + 1) = 1, by Newton steps from 1 - e_1/2.
+// G(r) = sum_k e_k r^(k+1) / (k + 1) = 1, by Newton steps from the
+// reversion of G to second order, 1 - e_1/2 + e_1^2/2 - e_2/3.
 // Taken only where the series settles within its terms (the first omitted
 // one below a quarter ulp, the one before it small too) and the step lies
 // well inside the radius x; NaN otherwise.  An error d in f moves x + h by
