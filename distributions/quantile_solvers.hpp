@@ -30,19 +30,24 @@ inline double exp_near_zero(double s) {
 }
 
 // ln(tail / target), rounded once near the root where tail/target ~ 1; a tail
-// that underflowed counts as the smallest positive double.
-inline double log_ratio(double tail, double target) {
+// that underflowed counts as the smallest positive double.  The reciprocal
+// of the target, when the caller keeps it, saves a division on the way.
+inline double log_ratio(double tail, double target, double inverse_target) {
   const double t = tail > 0.0 ? tail : std::numeric_limits<double>::denorm_min();
-  const double r = (t - target) / target;
+  const double r = (t - target) * inverse_target;
   return std::fabs(r) < 0.5 ? log1p_near_zero(r) : std::log(t) - std::log(target);
 }
+inline double log_ratio(double tail, double target) { return log_ratio(tail, target, 1.0 / target); }
 
 // A tail probability, its derivative in x (negative for an upper tail) and
-// the derivative of ln|derivative| (the density's log-derivative).
+// the derivative of ln|derivative| (the density's log-derivative); and the
+// root itself where the evaluation could finish the solve from there
+// (NaN otherwise).
 struct TailPoint {
   double tail;
   double slope;
   double curvature;
+  double root = NAN;
 };
 
 // Halley steps are accepted as final once both the step and its curvature
@@ -58,28 +63,27 @@ inline constexpr int halley_step_limit = 100;
 // Returns NaN when an evaluation gives NaN.
 template <typename Evaluate>
 double halley(double x, double lo, double hi, double target, bool increasing, bool log_variable, Evaluate &&evaluate) {
+  const double inverse_target = 1.0 / target;
   double previous_step = infinity;
   for (int iteration = 0; iteration < halley_step_limit; ++iteration) {
     const TailPoint pt = evaluate(x);
     if (std::isnan(pt.tail)) return pt.tail;
     if (pt.tail == target) return x;
+    if (!std::isnan(pt.root)) return pt.root;
     const bool root_below = (pt.tail > target) == increasing;
     (root_below ? hi : lo) = x;
-    const double g = log_ratio(pt.tail, target);
-    // Newton step u and the ratio c = g''/g', in x or in ln x.
-    double u = pt.tail > 0.0 ? g * pt.tail / pt.slope : 0.0;
-    double c = pt.curvature - pt.slope / pt.tail;
-    if (log_variable) {
-      u /= x;
-      c = 1.0 + x * c;
-    }
+    const double g = log_ratio(pt.tail, target, inverse_target);
+    // g' = d, and c = g''/g', in x or in ln x.  Newton's step is u = g/d,
+    // Halley's u / (1 - u c/2) = g / (d - g c/2): one division after d's.
+    const double d = (log_variable ? x * pt.slope : pt.slope) / pt.tail;
+    const double c = log_variable ? 1.0 + x * pt.curvature - d : pt.curvature - d;
+    const double e = d - 0.5 * g * c;
+    // Halley's denominator e/d within (1/2, 2), tested without dividing.
+    const double ed = e * d, dd = d * d;
+    double step = g / (ed > 0.5 * dd && ed < 2.0 * dd ? e : d);
     double x_next = NAN;
-    double step = NAN;
-    if (std::isfinite(u) && u != 0.0) {
-      const double denominator = 1.0 - 0.5 * u * c;
-      step = (denominator > 0.5 && denominator < 2.0) ? u / denominator : u;
+    if (pt.tail > 0.0 && std::isfinite(step) && step != 0.0)
       x_next = log_variable ? x * exp_near_zero(-step) : x - step;
-    }
     if (x_next == x) return x;
     if (!(x_next > lo && x_next < hi)) {
       // Outside the bracket (or no usable step): bisect it, geometrically

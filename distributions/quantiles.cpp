@@ -168,53 +168,146 @@ constexpr double cornish_fisher_least_tail = 1e-12;
 // ---- gamma -----------------------------------------------------------------
 
 // A start for x with P(a, x) = p, Q(a, x) = q.  Lower tail, x small against
-// a + 1: P = x^a e^-x / Gamma(a + 1) (1 + x/(a + 1) + ...) (DLMF 8.7.1), solved
-// by two fixed-point steps from the power law.  Upper tail, x large:
-// Q ~ x^(a-1) e^-x / Gamma(a) (DLMF 8.11.2), two fixed-point steps.  Between:
+// a + 1: P = x^a / Gamma(a + 1) sum_k (-x)^k a / ((a + k) k!) (DLMF 8.7.1),
+// whose reversion about the power law x0 = (p Gamma(a + 1))^(1/a) is
+// x = x0 e^u, u = t + k2 t^2 + k3 t^3 + k4 t^4 + O(t^5) with t = x0 / (a + 1)
+// (for large a, the series of the Lambert function).  Upper tail, x large:
+// Q ~ x^a e^-x / (Gamma(a) (x + 1 - a)), the first convergent of the
+// continued fraction of Gamma(a, x) (DLMF 8.9.2), two fixed-point steps.  Between:
 // the Wilson-Hilferty cube (P(a, x) ~ Phi(z) with
 // (x/a)^(1/3) = 1 - 1/(9a) + z / (3 sqrt(a))).
 constexpr double power_law_reach = 0.3;
+// Below this shape the quantile stays far below 1 up to upper tails of a few
+// per cent (x ~ (p Gamma(a + 1))^(1/a)), where the power law of the lower
+// tail, from p, is closer than the expansions of the upper tail.  It
+// reaches as far as q = a: for small a, Q(a, x) ~ a E1(x) (Gamma(a) ~ 1/a,
+// DLMF 8.4.4), and a E1(0.3) < a, so smaller upper tails lie beyond its reach.
+constexpr double small_shape = 0.25;
 
-// The start and, where it comes for one exp, the density there (0: unknown).
+// The start and, where it comes for one exp and to this many ulps, the
+// density there (0: unknown).
+constexpr double start_density_ulps = 64.0;
 struct GammaStart {
   double x;
   double density;
 };
 
+// u of the reversion; k2, k3, k4 match the powers of x0 in
+// e^(a u) S(x0 e^u) = 1, S the sum of DLMF 8.7.1.
+double reversion_series(double a, double t) {
+  const double r2 = 1.0 / (a + 2.0), r3 = 1.0 / (a + 3.0), r4 = 1.0 / (a + 4.0);
+  const double k2 = (a + 1.5) * r2;
+  const double k3 = ((9.0 * a + 34.0) * a + 29.0) * (r2 * r3 / 6.0);
+  const double k4 = ((((32.0 * a + 285.0) * a + 905.0) * a + 1212.0) * a + 578.0) * (r2 * r2 * r3 * r4 / 12.0);
+  return t * (1.0 + t * (k2 + t * (k3 + t * k4)));
+}
+
 GammaStart gamma_start(double p, double q, double a) {
-  if (p <= q) {
+  if (p <= q || (a < small_shape && q >= a)) {
     double ap1 = a + 1.0;
-    const double w = std::log(p) + gamln(&ap1);
-    double x = std::exp(w / a);
-    // The fixed-point steps only increase x (x - ln(1 + x/(a+1)) >= 0): a
-    // power law already beyond its reach stays there.
-    if (x < power_law_reach * ap1) {
-      double previous = x;
-      for (int i = 0; i < 2; ++i) {
-        previous = x;
-        x = std::exp((w + x - std::log1p(x / ap1)) / a);
-      }
-      // a ln x = w + previous - ln(1 + previous/(a+1)), so the density
-      // x^(a-1) e^-x / Gamma(a) = (a/x) p exp(previous - ln(1 + previous/(a+1)) - x).
-      if (x < power_law_reach * ap1) return {x, (a / x) * p * std::exp(previous - std::log1p(previous / ap1) - x)};
+    const double log_p = std::log(p), log_gamma = gamln(&ap1);
+    const double x0 = std::exp((log_p + log_gamma) / a);
+    const double t = x0 / ap1;
+    if (t < power_law_reach) {
+      const double u = reversion_series(a, t);
+      const double x = x0 * std::exp(u);
+      // x^a = p Gamma(a + 1) e^(a u), so the density
+      // x^(a-1) e^-x / Gamma(a) = (a/x) p e^(a u - x); but x^a takes the
+      // rounding of x a times, and e^(a u) that of ln p and ln Gamma(a + 1).
+      const bool density_accurate = 2.0 * a + std::fabs(log_p) + std::fabs(log_gamma) <= start_density_ulps;
+      return {x, density_accurate ? (a / x) * p * std::exp(a * u - x) : 0.0};
     }
   }
-  const double z = normal_quantile(p, q);
-  const double c = 1.0 / (9.0 * a);
-  const double base = 1.0 - c + z * std::sqrt(c);
-  if (q < p && (base <= 0.0 || z > std::sqrt(a) + 3.0)) {
+  // Small shapes left here lie in the upper tail beyond the power law's
+  // reach, where the cube is far off and the upper expansion holds.
+  const bool small_upper = q < p && a < small_shape;
+  double z = 0.0, base = 0.0;
+  if (!small_upper) {
+    z = normal_quantile(p, q);
+    const double c = 1.0 / (9.0 * a);
+    base = 1.0 - c + z * std::sqrt(c);
+  }
+  if (small_upper || (q < p && (base <= 0.0 || z > std::sqrt(a) + 3.0))) {
+    // The steps contract by a/x: from the cube, where there is one (above
+    // the root, x > a), rather than from w, far below it for large a.
     const double w = -std::log(q) - gamln(&a);
-    double x = std::fmax(w, 1.0);
-    for (int i = 0; i < 2; ++i) x = w + (a - 1.0) * std::log(x);
+    double x = base > 0.0 ? a * base * base * base : std::fmax(w, 1.0);
+    for (int i = 0; i < 2; ++i) x = w + a * std::log(x) - std::log(std::fmax(x + 1.0 - a, 1.0));
     if (x > 0.0) return {x, 0.0};
   }
   return {base > 0.0 ? a * base * base * base : a, 0.0};
 }
 
-// x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start.
+// The rest of the way from a point x where the tails and the density f are
+// known: the h whose interval [x, x + h] holds the (signed) mass, from the
+// Taylor series of the density about x, f(x + s) = f sum_k c_k s^k.  As
+// x f' = (a - 1 - x) f, c_0 = 1 and (k + 1) x c_(k+1) = (a - 1 - k - x) c_k - c_(k-1).
+// With v = mass / f and e_k = c_k v^k, r = h / v solves
+// G(r) = sum_k e_k r^(k+1) / (k + 1) = 1, by Newton steps from the
+// reversion of G to second order, 1 - e_1/2 + e_1^2/2 - e_2/3.
+// Taken only where the series settles within its terms (the first omitted
+// one below a quarter ulp, the one before it small too) and the step lies
+// well inside the radius x; NaN otherwise.  An error d in f moves x + h by
+// d h, below d / 256 of x: a density good to some 64 ulps costs a quarter.
+constexpr double local_reach = 0x1p-8;
+constexpr int local_terms = 16;
+constexpr double local_truncation = 0x1p-56;
+constexpr double local_last_term = 0x1p-40;
+// Newton's next correction is about G''/(2 G') times the square of this one,
+// and |G''/(2 G')| < 1 wherever the terms settle: one this small is the last.
+constexpr double local_settled = 0x1p-28;
+constexpr int local_newton_steps = 4;
+
+constexpr std::array<double, local_terms + 1> reciprocals = [] {
+  std::array<double, local_terms + 1> r{};
+  for (int k = 1; k <= local_terms; ++k) r[k] = 1.0 / k;
+  return r;
+}();
+
+double local_step(double a, double x, double density, double mass) {
+  const double v = mass / density;
+  if (!(density >= std::numeric_limits<double>::min() && std::fabs(v) <= local_reach * x)) return kNaN;
+  const double s = v / x, vs = v * s;
+  // e_n = beta_n e_(n-1) - gamma_n e_(n-2), the factors off the chain.
+  std::array<double, local_terms> e{};
+  e[0] = 1.0;
+  e[1] = (a - 1.0 - x) * s;
+  int n = 2;
+  for (; n < local_terms; ++n) {
+    const double beta = (a - n - x) * s * reciprocals[n], gamma = vs * reciprocals[n];
+    const double next = beta * e[n - 1] - gamma * e[n - 2];
+    if (std::fabs(next) <= local_truncation && std::fabs(e[n - 1]) <= local_last_term) break;
+    e[n] = next;
+  }
+  if (n == local_terms) return kNaN;
+  // The reversion of G to second order starts Newton's steps.
+  double r = 1.0 - 0.5 * e[1] + (0.5 * e[1] * e[1] - e[2] / 3.0);
+  for (int i = 0; i < local_newton_steps; ++i) {
+    double g = e[n - 1] * reciprocals[n], dg = e[n - 1];
+    for (int k = n - 1; k-- > 0;) {
+      g = g * r + e[k] * reciprocals[k + 1];
+      dg = dg * r + e[k];
+    }
+    const double correction = (g * r - 1.0) / dg;
+    r -= correction;
+    if (std::fabs(correction) <= local_settled) return v * r;
+  }
+  return kNaN;
+}
+
+// The density moves from point to point by its ratio while the terms of the
+// ratio's exponent stay below this size: each move then rounds it by at most
+// a few ulps, which leaves it good enough for the local step above.
+constexpr double density_ratio_reach = 4.0;
+
+// x with P(a, x) = p, Q(a, x) = q by Halley steps in ln x from gamma_start,
+// each evaluation finishing the solve by the local step where it can; for
+// a = 1 (the exponential law, P = 1 - e^-x) in closed form from the smaller
+// tail.
 double gamma_quantile(double p, double q, double a) {
   if (p == 0.0) return 0.0;
   const bool lower = p <= q;
+  if (a == 1.0) return lower ? -std::log1p(-p) : -std::log(q);
   const GammaStart start = gamma_start(p, q, a);
   double x = start.x;
   // The power law underflowed: so does the quantile.
@@ -230,15 +323,20 @@ double gamma_quantile(double p, double q, double a) {
     int ind = 0;
     gratio(&aa, &xx, &cum, &ccum, &ind);
     if (cum > 1.5) return TailPoint{kNaN, 0.0, 0.0};
-    double density = known_density;
-    if (known_density == 0.0)
-      density = rcomp(&aa, &xx) / t;
-    else if (t != known_x)
-      density *= exp_near_zero((a - 1.0) * log1p_near_zero((t - known_x) / known_x) - (t - known_x));
+    // rcomp gives the density afresh where the ratio would come from an
+    // unknown or subnormal density, would take an exponent whose terms round
+    // to more than a few ulps, or would leave the normal range.
+    double density = known_density >= std::numeric_limits<double>::min() ? known_density : 0.0;
+    if (t != known_x) {
+      const double power = (a - 1.0) * log1p_near_zero((t - known_x) / known_x), shift = t - known_x;
+      density = std::fabs(power) + std::fabs(shift) <= density_ratio_reach ? density * exp_near_zero(power - shift) : 0.0;
+    }
+    if (!(density >= std::numeric_limits<double>::min() && density < infinity)) density = rcomp(&aa, &xx) / t;
     known_x = t;
     known_density = density;
     const double curvature = (a - 1.0) / t - 1.0;
-    return lower ? TailPoint{cum, density, curvature} : TailPoint{ccum, -density, curvature};
+    const double root = t + local_step(a, t, density, lower ? p - cum : ccum - q);
+    return lower ? TailPoint{cum, density, curvature, root} : TailPoint{ccum, -density, curvature, root};
   });
 }
 

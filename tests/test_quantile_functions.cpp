@@ -139,6 +139,27 @@ TEST(QuantileFunctions, MatchReferencesInBothTails) {
   }
 }
 
+// Small shapes put the median of the gamma law far below 1 while the upper
+// tail is still wide (x ~ 1e-32 at q = 0.378 for shape 0.0065): a start from
+// the upper tail's expansion, far off there, once left these 2e7 ulps away.
+// 40-digit mpmath roots of Q(a, x) = q with the reference table's kappa, kappa_f.
+TEST(QuantileFunctions, SmallShapesInTheUpperHalf) {
+  const Row rows[] = {
+      {"gam", 0.622, 0.378, 0.0065, 1, 0, 1.064330859089411819823211e-32L, 93.5, 0.803},
+      {"gam", 0.622, 0.378, 0.009, 1, 0, 6.923722750758454223234192e-24L, 67.5, 0.811},
+      {"gam", 0.83, 0.17, 0.005, 1, 0, 3.687385349119314370054849e-17L, 41.0, 0.959},
+      {"gam", 0.75, 0.25, 0.007, 1, 0, 8.006069233657178482299385e-19L, 47.6, 0.905},
+      {"gam", 0.9, 0.1, 0.02, 1, 0, 0.002949674421250175432327287L, 5.57, 1.31},
+  };
+  for (const Row &r : rows) {
+    const Result got = inverse(r);
+    const double ulps = static_cast<double>(std::fabs(got.x - r.quantile) / r.quantile) / kUlp;
+    EXPECT_EQ(got.status, 0);
+    EXPECT_LE(ulps, std::max(8.0 * std::max(1.0, r.kappa), 16.0 * r.kappa_f * r.kappa))
+        << "invgam(p=" << r.p << ", q=" << r.q << ", " << r.a << ") = " << got.x;
+  }
+}
+
 // invnor evaluates fitted rational approximations with no refinement
 // (tools/gen_normal_quantile_coefficients.py): on a dense sweep of tails from
 // the smallest subnormal to 1/2, in both tails, its error stays at the few
