@@ -237,11 +237,18 @@ extern hist_bucket_cell hist_bucket_cells[hist_cell_count];
 // (unless another thread is at it) and answers from the reference.
 hist_bucket hist_bucket_of_unready_binade(double d);
 
-// The bucket of the double with these bits from its cell, which the caller
-// knows to be in the table: false (and *b unset) while the cell is not filled.
-inline bool hist_bucket_from_cell(uint64_t bits, hist_bucket *b) {
+// double_to_hist_bucket in a shift, a cell's two loads and a comparison, inline so
+// that the insertion paths pay no call: false (and *b unset) while d's
+// cell is not filled, for the caller to take the slow path out of line.
+inline bool hist_double_to_bucket_ready(double d, hist_bucket *b) {
+  const uint64_t bits = std::bit_cast<uint64_t>(d);
   const uint64_t magnitude = bits & ~hist_sign_bit;
-  hist_bucket_cell &c = hist_bucket_cells[(magnitude - hist_first_cell_bits) >> hist_cell_shift];
+  const uint64_t cell = (magnitude - hist_first_cell_bits) >> hist_cell_shift;
+  if (cell >= static_cast<uint64_t>(hist_cell_count)) [[unlikely]] {
+    *b = magnitude < hist_first_cell_bits ? hist_zero_bucket : hist_nan_bucket;
+    return true;
+  }
+  hist_bucket_cell &c = hist_bucket_cells[cell];
   const uint64_t step = std::atomic_ref<uint64_t>(c.step).load(std::memory_order_acquire);
   if (step == hist_cell_unfilled) [[unlikely]]
     return false;
@@ -251,19 +258,6 @@ inline bool hist_bucket_from_cell(uint64_t bits, hist_bucket *b) {
   const unsigned pick = 2 * static_cast<unsigned>(magnitude >= step) + static_cast<unsigned>(bits >> hist_sign_shift);
   *b = std::bit_cast<hist_bucket>(static_cast<uint16_t>(all_four >> (pick * 8 * sizeof(hist_bucket))));
   return true;
-}
-
-// double_to_hist_bucket in a shift, a cell's two loads and a comparison, inline so
-// that the insertion paths pay no call: false (and *b unset) while d's
-// cell is not filled, for the caller to take the slow path out of line.
-inline bool hist_double_to_bucket_ready(double d, hist_bucket *b) {
-  const uint64_t bits = std::bit_cast<uint64_t>(d);
-  const uint64_t magnitude = bits & ~hist_sign_bit;
-  if ((magnitude - hist_first_cell_bits) >> hist_cell_shift >= static_cast<uint64_t>(hist_cell_count)) [[unlikely]] {
-    *b = magnitude < hist_first_cell_bits ? hist_zero_bucket : hist_nan_bucket;
-    return true;
-  }
-  return hist_bucket_from_cell(bits, b);
 }
 
 inline hist_bucket hist_double_to_bucket(double d) {
@@ -302,8 +296,7 @@ inline bool hist_int_scale_is_tabulated(int64_t value, int scale) {
 inline bool hist_int_scale_to_bucket_ready(int64_t value, int scale, hist_bucket *b) {
   if (!hist_int_scale_is_tabulated(value, scale)) [[unlikely]]
     return false;
-  // Every non-zero integer below the limit lies within the table.
-  if (!hist_bucket_from_cell(std::bit_cast<uint64_t>(static_cast<double>(value)), b)) [[unlikely]]
+  if (!hist_double_to_bucket_ready(static_cast<double>(value), b)) [[unlikely]]
     return false;
   b->exp = static_cast<int8_t>(b->exp + scale);
   return true;
