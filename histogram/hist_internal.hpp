@@ -148,14 +148,15 @@ inline constexpr int hist_narrowing_span = 32;
   // and from the other by the key distance, so a bracket end that lies in a
   // contiguous run closes the bracket at once.  Both ends are probed first
   // (independent loads), then the bracket is halved.
-  const auto narrow = [&](int probe) {
-    const int32_t probe_key = hist_bucket_order_key(entries[probe].bucket);
+  const auto narrow_by = [&](int probe, int32_t probe_key) {
     const bool before = probe_key < key;
     lo = std::max(lo, before ? probe + 1 : probe - (probe_key - key));
     hi = std::min(hi, before ? probe + (key - probe_key) : probe);
   };
-  const int first_probe = lo, last_probe = hi;
-  narrow(first_probe);
+  const auto narrow = [&](int probe) { narrow_by(probe, hist_bucket_order_key(entries[probe].bucket)); };
+  // The lower end was probed above: its key narrows without a second load.
+  const int last_probe = hi;
+  narrow_by(lo, lo_key);
   narrow(last_probe);
   if (hi - lo <= hist_narrowing_span) {
     while (lo < hi) narrow((lo + hi) / 2);
