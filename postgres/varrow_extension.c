@@ -14,12 +14,14 @@
 #include "libpq/pqformat.h"
 #include "utils/array.h"
 #include "utils/builtins.h"
+#include "utils/lsyscache.h"
 #include "utils/numeric.h"
 #include "utils/tuplestore.h"
 
 #include <math.h>
 
 #include "varrow.h"
+#include "varrow_extension.h"
 
 PG_MODULE_MAGIC;
 
@@ -38,16 +40,11 @@ static void varrow_pfree(void *ptr) {
   if (ptr != NULL) pfree(ptr);
 }
 
-static const hist_allocator varrow_allocator = {varrow_palloc, varrow_palloc0, varrow_pfree};
+const hist_allocator varrow_allocator = {varrow_palloc, varrow_palloc0, varrow_pfree};
 
 /* ---- Stored values ------------------------------------------------------- */
 
-/* A varrow datum is a varlena holding the record that hist_serialize writes.
- * Every value is made by varrow_from_histogram, so a stored record lists each
- * bucket once, in bucket order, with a non-zero count. */
-#define PG_GETARG_VARROW(n) ((bytea *)PG_DETOAST_DATUM_PACKED(PG_GETARG_DATUM(n)))
-
-static bytea *varrow_from_histogram(const histogram *h) {
+bytea *varrow_from_histogram(const histogram *h) {
   const ssize_t length = hist_serialize_estimate(h);
   bytea *result = (bytea *)palloc(VARHDRSZ + length);
   if (hist_serialize(h, VARDATA(result), length) != length) elog(ERROR, "could not serialize varrow histogram");
@@ -63,7 +60,7 @@ static bool varrow_read_record(const char *record, size_t length, histogram **re
   return hist_deserialize(h, record, (ssize_t)length) == (ssize_t)length;
 }
 
-static histogram *varrow_to_histogram(const bytea *value) {
+histogram *varrow_to_histogram(const bytea *value) {
   histogram *h;
   if (!varrow_read_record(VARDATA_ANY(value), VARSIZE_ANY_EXHDR(value), &h))
     ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow value")));
@@ -101,14 +98,21 @@ Datum varrow_out(PG_FUNCTION_ARGS) {
   PG_RETURN_CSTRING(text);
 }
 
+bytea *varrow_from_record(const char *record, size_t length) {
+  histogram *h;
+  if (!varrow_read_record(record, length, &h))
+    ereport(ERROR, (errcode(ERRCODE_INVALID_BINARY_REPRESENTATION), errmsg("invalid binary varrow record"),
+                    errdetail("A varrow record is a 2-byte bucket count and one record per bucket, "
+                              "as varrow_send writes it.")));
+  return varrow_from_histogram(h);
+}
+
 PG_FUNCTION_INFO_V1(varrow_recv);
 Datum varrow_recv(PG_FUNCTION_ARGS) {
   StringInfo message = (StringInfo)PG_GETARG_POINTER(0);
-  histogram *h;
-  if (!varrow_read_record(message->data + message->cursor, message->len - message->cursor, &h))
-    ereport(ERROR, (errcode(ERRCODE_INVALID_BINARY_REPRESENTATION), errmsg("invalid binary varrow record")));
+  bytea *value = varrow_from_record(message->data + message->cursor, message->len - message->cursor);
   message->cursor = message->len;
-  PG_RETURN_BYTEA_P(varrow_from_histogram(h));
+  PG_RETURN_BYTEA_P(value);
 }
 
 PG_FUNCTION_INFO_V1(varrow_send);
@@ -144,12 +148,12 @@ static histogram *varrow_state(FunctionCallInfo fcinfo, MemoryContext context) {
   return state;
 }
 
-static Datum varrow_agg_add(FunctionCallInfo fcinfo, uint64 count) {
+static Datum varrow_agg_add(FunctionCallInfo fcinfo, double value, uint64 count) {
   MemoryContext context = varrow_aggregate_context(fcinfo);
   histogram *state = varrow_state(fcinfo, context);
   if (count != 0) {
     MemoryContext caller = MemoryContextSwitchTo(context);
-    hist_insert(state, PG_GETARG_FLOAT8(1), count);
+    hist_insert(state, value, count);
     MemoryContextSwitchTo(caller);
   }
   PG_RETURN_POINTER(state);
@@ -161,21 +165,50 @@ static Datum varrow_unchanged_state(FunctionCallInfo fcinfo) {
   PG_RETURN_POINTER(PG_GETARG_POINTER(0));
 }
 
+/* The count argument of the two-argument forms. */
+static uint64 varrow_agg_count_argument(FunctionCallInfo fcinfo) {
+  const int64 count = PG_GETARG_INT64(2);
+  if (count < 0)
+    ereport(ERROR, (errcode(ERRCODE_INVALID_PARAMETER_VALUE),
+                    errmsg("varrow_agg count must not be negative: " INT64_FORMAT, count)));
+  return (uint64)count;
+}
+
+/* An interval counts as its seconds, as date_part('epoch', ...) gives them
+ * (a month of 30 days, a year of 365.25); the field name is made once per
+ * call site. */
+static double varrow_interval_seconds(FunctionCallInfo fcinfo) {
+  FmgrInfo *call_site = fcinfo->flinfo;
+  if (call_site->fn_extra == NULL) {
+    MemoryContext caller = MemoryContextSwitchTo(call_site->fn_mcxt);
+    call_site->fn_extra = cstring_to_text("epoch");
+    MemoryContextSwitchTo(caller);
+  }
+  return DatumGetFloat8(DirectFunctionCall2(interval_part, PointerGetDatum(call_site->fn_extra), PG_GETARG_DATUM(1)));
+}
+
 PG_FUNCTION_INFO_V1(varrow_agg_transfn);
 Datum varrow_agg_transfn(PG_FUNCTION_ARGS) {
   if (PG_ARGISNULL(1)) return varrow_unchanged_state(fcinfo);
-  return varrow_agg_add(fcinfo, 1);
+  return varrow_agg_add(fcinfo, PG_GETARG_FLOAT8(1), 1);
 }
 
 PG_FUNCTION_INFO_V1(varrow_agg_count_transfn);
 Datum varrow_agg_count_transfn(PG_FUNCTION_ARGS) {
-  int64 count;
   if (PG_ARGISNULL(1) || PG_ARGISNULL(2)) return varrow_unchanged_state(fcinfo);
-  count = PG_GETARG_INT64(2);
-  if (count < 0)
-    ereport(ERROR, (errcode(ERRCODE_INVALID_PARAMETER_VALUE),
-                    errmsg("varrow_agg count must not be negative: " INT64_FORMAT, count)));
-  return varrow_agg_add(fcinfo, (uint64)count);
+  return varrow_agg_add(fcinfo, PG_GETARG_FLOAT8(1), varrow_agg_count_argument(fcinfo));
+}
+
+PG_FUNCTION_INFO_V1(varrow_agg_interval_transfn);
+Datum varrow_agg_interval_transfn(PG_FUNCTION_ARGS) {
+  if (PG_ARGISNULL(1)) return varrow_unchanged_state(fcinfo);
+  return varrow_agg_add(fcinfo, varrow_interval_seconds(fcinfo), 1);
+}
+
+PG_FUNCTION_INFO_V1(varrow_agg_interval_count_transfn);
+Datum varrow_agg_interval_count_transfn(PG_FUNCTION_ARGS) {
+  if (PG_ARGISNULL(1) || PG_ARGISNULL(2)) return varrow_unchanged_state(fcinfo);
+  return varrow_agg_add(fcinfo, varrow_interval_seconds(fcinfo), varrow_agg_count_argument(fcinfo));
 }
 
 /* Bucket records of a stored value, as hist_serialize writes them: val, exp,
@@ -359,22 +392,31 @@ Datum varrow_quantile(PG_FUNCTION_ARGS) {
   PG_RETURN_FLOAT8(quantile);
 }
 
+Datum *varrow_vector_elements(ArrayType *array, Oid element_type, const char *what, int *n) {
+  Datum *elements;
+  bool *nulls;
+  int16 length;
+  bool by_value;
+  char alignment;
+  /* The empty array is the one array without dimensions. */
+  if (ARR_NDIM(array) > 1)
+    ereport(ERROR, (errcode(ERRCODE_ARRAY_SUBSCRIPT_ERROR), errmsg("%s must be a one-dimensional array", what),
+                    errdetail("The array has %d dimensions.", ARR_NDIM(array))));
+  get_typlenbyvalalign(element_type, &length, &by_value, &alignment);
+  deconstruct_array(array, element_type, length, by_value, alignment, &elements, &nulls, n);
+  for (int i = 0; i < *n; ++i)
+    if (nulls[i]) ereport(ERROR, (errcode(ERRCODE_NULL_VALUE_NOT_ALLOWED), errmsg("%s must not be NULL", what)));
+  return elements;
+}
+
 PG_FUNCTION_INFO_V1(varrow_quantiles);
 Datum varrow_quantiles(PG_FUNCTION_ARGS) {
   const histogram *h = varrow_to_histogram(PG_GETARG_VARROW(0));
-  ArrayType *array = PG_GETARG_ARRAYTYPE_P(1);
-  Datum *elements;
-  bool *nulls;
   int n;
-  double *probabilities, *quantiles;
-  deconstruct_array(array, FLOAT8OID, sizeof(float8), FLOAT8PASSBYVAL, TYPALIGN_DOUBLE, &elements, &nulls, &n);
-  probabilities = palloc(sizeof(double) * (n + 1));
-  quantiles = palloc(sizeof(double) * (n + 1));
-  for (int i = 0; i < n; ++i) {
-    if (nulls[i])
-      ereport(ERROR, (errcode(ERRCODE_NULL_VALUE_NOT_ALLOWED), errmsg("quantile probabilities must not be NULL")));
-    probabilities[i] = DatumGetFloat8(elements[i]);
-  }
+  Datum *elements = varrow_vector_elements(PG_GETARG_ARRAYTYPE_P(1), FLOAT8OID, "quantile probabilities", &n);
+  double *probabilities = palloc(sizeof(double) * (n + 1));
+  double *quantiles = palloc(sizeof(double) * (n + 1));
+  for (int i = 0; i < n; ++i) probabilities[i] = DatumGetFloat8(elements[i]);
   varrow_quantiles_of(h, probabilities, n, quantiles);
   for (int i = 0; i < n; ++i) elements[i] = Float8GetDatum(quantiles[i]);
   if (n == 0) PG_RETURN_ARRAYTYPE_P(construct_empty_array(FLOAT8OID));
