@@ -24,86 +24,73 @@ CREATE TYPE varrow (
 );
 COMMENT ON TYPE varrow IS 'log-linear histogram: two significant decimal digits and a power of ten per bucket';
 
--- Aggregate support.  The transition state is a histogram in the aggregate's
--- memory context; partial states travel between processes as the record.
-CREATE FUNCTION varrow_agg_transfn(internal, double precision) RETURNS internal
+-- Aggregate support.  The transition state is the type varrow itself, kept
+-- in memory as a histogram while the group aggregates and written as the
+-- stored record only when it leaves the process: to a parallel query's
+-- leader, or (as its text form) from a Citus worker to the coordinator.
+CREATE FUNCTION varrow_agg_transfn(varrow, double precision) RETURNS varrow
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE PARALLEL SAFE;
-CREATE FUNCTION varrow_agg_count_transfn(internal, double precision, bigint) RETURNS internal
+CREATE FUNCTION varrow_agg_count_transfn(varrow, double precision, bigint) RETURNS varrow
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE PARALLEL SAFE;
-CREATE FUNCTION varrow_merge_transfn(internal, varrow) RETURNS internal
+CREATE FUNCTION varrow_state_combine(varrow, varrow) RETURNS varrow
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE PARALLEL SAFE;
-CREATE FUNCTION varrow_state_combine(internal, internal) RETURNS internal
-  AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE PARALLEL SAFE;
-CREATE FUNCTION varrow_state_serialize(internal) RETURNS bytea
-  AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
-CREATE FUNCTION varrow_state_deserialize(bytea, internal) RETURNS internal
-  AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
-CREATE FUNCTION varrow_state_final(internal) RETURNS varrow
+CREATE FUNCTION varrow_state_final(varrow) RETURNS varrow
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
 
 CREATE AGGREGATE varrow_agg(double precision) (
   SFUNC = varrow_agg_transfn,
-  STYPE = internal,
+  STYPE = varrow,
   SSPACE = 4096,
   FINALFUNC = varrow_state_final,
   COMBINEFUNC = varrow_state_combine,
-  SERIALFUNC = varrow_state_serialize,
-  DESERIALFUNC = varrow_state_deserialize,
   PARALLEL = SAFE
 );
 COMMENT ON AGGREGATE varrow_agg(double precision) IS 'histogram of the non-NULL values';
 
 CREATE AGGREGATE varrow_agg(double precision, bigint) (
   SFUNC = varrow_agg_count_transfn,
-  STYPE = internal,
+  STYPE = varrow,
   SSPACE = 4096,
   FINALFUNC = varrow_state_final,
   COMBINEFUNC = varrow_state_combine,
-  SERIALFUNC = varrow_state_serialize,
-  DESERIALFUNC = varrow_state_deserialize,
   PARALLEL = SAFE
 );
 COMMENT ON AGGREGATE varrow_agg(double precision, bigint) IS 'histogram of the non-NULL values, each counted the given number of times';
 
+-- Merging stored histograms is what combining states does.
 CREATE AGGREGATE varrow_merge(varrow) (
-  SFUNC = varrow_merge_transfn,
-  STYPE = internal,
+  SFUNC = varrow_state_combine,
+  STYPE = varrow,
   SSPACE = 4096,
   FINALFUNC = varrow_state_final,
   COMBINEFUNC = varrow_state_combine,
-  SERIALFUNC = varrow_state_serialize,
-  DESERIALFUNC = varrow_state_deserialize,
   PARALLEL = SAFE
 );
 COMMENT ON AGGREGATE varrow_merge(varrow) IS 'union of the non-NULL histograms: counts added bucket by bucket, saturating at 2^64 - 1';
 
 -- varrow_agg over intervals: each interval counts as its seconds, as
 -- date_part('epoch', ...) gives them.
-CREATE FUNCTION varrow_agg_interval_transfn(internal, interval) RETURNS internal
+CREATE FUNCTION varrow_agg_interval_transfn(varrow, interval) RETURNS varrow
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE PARALLEL SAFE;
-CREATE FUNCTION varrow_agg_interval_count_transfn(internal, interval, bigint) RETURNS internal
+CREATE FUNCTION varrow_agg_interval_count_transfn(varrow, interval, bigint) RETURNS varrow
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE PARALLEL SAFE;
 
 CREATE AGGREGATE varrow_agg(interval) (
   SFUNC = varrow_agg_interval_transfn,
-  STYPE = internal,
+  STYPE = varrow,
   SSPACE = 4096,
   FINALFUNC = varrow_state_final,
   COMBINEFUNC = varrow_state_combine,
-  SERIALFUNC = varrow_state_serialize,
-  DESERIALFUNC = varrow_state_deserialize,
   PARALLEL = SAFE
 );
 COMMENT ON AGGREGATE varrow_agg(interval) IS 'histogram of the non-NULL intervals in seconds';
 
 CREATE AGGREGATE varrow_agg(interval, bigint) (
   SFUNC = varrow_agg_interval_count_transfn,
-  STYPE = internal,
+  STYPE = varrow,
   SSPACE = 4096,
   FINALFUNC = varrow_state_final,
   COMBINEFUNC = varrow_state_combine,
-  SERIALFUNC = varrow_state_serialize,
-  DESERIALFUNC = varrow_state_deserialize,
   PARALLEL = SAFE
 );
 COMMENT ON AGGREGATE varrow_agg(interval, bigint) IS 'histogram of the non-NULL intervals in seconds, each counted the given number of times';

@@ -1,51 +1,47 @@
--- Updating from 1.0 gives the objects a fresh install of the default version
--- creates, and keeps the values stored before the update.
+-- A database made with version 1.0 (transition state internal) keeps its
+-- stored values and its aggregates' results across ALTER EXTENSION UPDATE,
+-- and its 1.0 aggregates still work, serially and in parallel, with the new
+-- module before the update.
 
--- Every member object with what defines it, by name (object ids differ
--- between databases).
-SELECT $members$
-SELECT string_agg(line, E'\n' ORDER BY line) AS members FROM (
-  SELECT pg_describe_object(d.classid, d.objid, 0) || ': ' || coalesce(
-           (SELECT format('%s %s %s %s %s %s %s %s', prorettype::regtype, prokind, provolatile, proisstrict,
-                          proparallel, proleakproof, prosrc, prorows)
-            FROM pg_proc WHERE oid = d.objid AND d.classid = 'pg_proc'::regclass),
-           (SELECT format('%s %s %s %s %s %s %s', oprcode, oprcom::regoper, oprnegate::regoper, oprrest, oprjoin,
-                          oprcanhash, oprcanmerge)
-            FROM pg_operator WHERE oid = d.objid AND d.classid = 'pg_operator'::regclass),
-           (SELECT format('%s %s %s', castfunc::regprocedure, castcontext, castmethod)
-            FROM pg_cast WHERE oid = d.objid AND d.classid = 'pg_cast'::regclass),
-           (SELECT format('%s %s %s %s %s %s %s', typinput, typoutput, typreceive, typsend, typlen, typalign, typstorage)
-            FROM pg_type WHERE oid = d.objid AND d.classid = 'pg_type'::regclass),
-           '') || coalesce(' -- ' || obj_description(d.objid, d.classid::regclass::text), '') AS line
-  FROM pg_depend d
-  WHERE d.refclassid = 'pg_extension'::regclass AND d.deptype = 'e'
-    AND d.refobjid = (SELECT oid FROM pg_extension WHERE extname = 'varrow')
-  UNION ALL
-  SELECT format('aggregate %s: %s %s %s %s %s %s %s', aggfnoid::regprocedure, aggtransfn, aggfinalfn, aggcombinefn,
-                aggserialfn, aggdeserialfn, aggtranstype::regtype, aggtransspace)
-  FROM pg_aggregate a JOIN pg_depend d ON d.objid = a.aggfnoid AND d.classid = 'pg_proc'::regclass AND d.deptype = 'e'
-  UNION ALL
-  SELECT pg_describe_object('pg_amop'::regclass, o.oid, 0)
-  FROM pg_amop o JOIN pg_depend d ON d.objid = o.amopfamily AND d.classid = 'pg_opfamily'::regclass AND d.deptype = 'e'
-  UNION ALL
-  SELECT pg_describe_object('pg_amproc'::regclass, p.oid, 0)
-  FROM pg_amproc p JOIN pg_depend d ON d.objid = p.amprocfamily AND d.classid = 'pg_opfamily'::regclass AND d.deptype = 'e'
-) AS m
-$members$ AS members_query \gset
-
-CREATE DATABASE varrow_upgrade;
-\c varrow_upgrade
+DROP EXTENSION varrow;
 CREATE EXTENSION varrow VERSION '1.0';
-CREATE TABLE kept AS SELECT varrow_agg(v) AS h FROM generate_series(1, 10) AS v;
+SELECT extversion FROM pg_extension WHERE extname = 'varrow';
+
+CREATE TABLE samples AS
+  SELECT i % 10 AS g,
+         CASE WHEN i % 1000 = 0 THEN NULL WHEN i % 777 = 0 THEN 'NaN' WHEN i % 99 = 0 THEN -(i % 7)
+              ELSE exp((i % 1009) / 100.0 - 5) END AS v,
+         i % 3 AS n
+  FROM generate_series(1, 200000) AS i;
+ANALYZE samples;
+CREATE TABLE stored AS SELECT g, varrow_agg(v) AS h FROM samples GROUP BY g;
+
+\set results 'SELECT (SELECT varrow_agg(v)::text FROM samples) AS total, (SELECT varrow_agg(v, n)::text FROM samples) AS counted, (SELECT string_agg(h::text, \',\' ORDER BY g) FROM (SELECT g, varrow_agg(v) AS h FROM samples GROUP BY g) AS per_g) AS grouped, (SELECT varrow_merge(h)::text FROM stored) AS merged'
+
+SET max_parallel_workers_per_gather = 0;
+:results \gset v10_serial_
+SET parallel_setup_cost = 0;
+SET parallel_tuple_cost = 0;
+SET min_parallel_table_scan_size = 0;
+SET max_parallel_workers_per_gather = 2;
+SET force_parallel_mode = on;
+EXPLAIN (COSTS OFF) SELECT varrow_agg(v) FROM samples;
+:results \gset v10_parallel_
+RESET ALL;
+
 ALTER EXTENSION varrow UPDATE;
 SELECT extversion FROM pg_extension WHERE extname = 'varrow';
-:members_query \gset upgraded_
-\echo :upgraded_members
--- The value stored under 1.0 meets the new operators.
-SELECT h, h = (SELECT varrow_agg(v) FROM generate_series(1, 10) AS v) AS equal, h - h AS difference FROM kept;
+SELECT p.proname, t.typname AS state_type, a.aggserialfn <> 0 AS has_serialfn
+FROM pg_aggregate a JOIN pg_proc p ON p.oid = a.aggfnoid JOIN pg_type t ON t.oid = a.aggtranstype
+WHERE p.proname LIKE 'varrow%' ORDER BY p.proname, p.pronargs;
+:results \gset v11_
 
-\c varrow_regression
-DROP DATABASE varrow_upgrade;
-SELECT extversion FROM pg_extension WHERE extname = 'varrow';
-:members_query \gset fresh_
-SELECT :'upgraded_members' = :'fresh_members' AS same_objects;
+SELECT :'v10_serial_total' = :'v11_total' AND :'v10_parallel_total' = :'v11_total' AS total_equal,
+       :'v10_serial_counted' = :'v11_counted' AND :'v10_parallel_counted' = :'v11_counted' AS counted_equal,
+       :'v10_serial_grouped' = :'v11_grouped' AND :'v10_parallel_grouped' = :'v11_grouped' AS grouped_equal,
+       :'v10_serial_merged' = :'v11_merged' AND :'v10_parallel_merged' = :'v11_merged' AS merged_equal,
+       :'v11_merged' = :'v11_total' AS merge_equals_aggregate;
+-- Values stored under 1.0 read back unchanged.
+SELECT count(*) AS stored, string_agg(h::text, ',' ORDER BY g) = :'v11_grouped' AS unchanged FROM stored;
+
+DROP TABLE samples, stored;
