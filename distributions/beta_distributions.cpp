@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 
 #include "distfn.h"
 #include "distfn_internal.hpp"
@@ -60,6 +61,28 @@ double lower_beta_ratio(double a, double b, double x, double y) {
   int ierr;  // The front end validates the degrees of freedom.
   bratio(&a, &b, &x, &y, &w, &w1, &ierr);
   return w;
+}
+
+// cumfnc where x = dfn f / (dfd + dfn f) lies below the normal doubles: the
+// recurrences between its terms divide by x and lose all accuracy there,
+// but each term after the first is below its predecessor by a factor of
+// about pnonc/2 x (dfn + dfd)/2 ~ pnonc/2 dfn f (1 + dfn/dfd) / 2, so where
+// that is negligible the sum is its first term, e^-(pnonc/2) I_x(dfn/2,
+// dfd/2).  Where x underflowed to 0 that ratio is its leading power term
+// x^a / (a B(a, b)) (DLMF 8.17.8), formed in logarithms.
+std::optional<double> first_term_only(double f, double dfn, double dfd, double xnonc, double x, double y) {
+  constexpr double negligible_ratio = 1e-17;
+  if (!(x < std::numeric_limits<double>::min())) return std::nullopt;
+  if (!(xnonc * dfn * f * (1.0 + dfn / dfd) < negligible_ratio)) return std::nullopt;
+  double a = 0.5 * dfn, b = 0.5 * dfd;
+  double ratio;
+  if (x > 0.0) {
+    ratio = lower_beta_ratio(a, b, x, y);
+  } else {
+    const double log_x = std::log(dfn) + std::log(f) - std::log(dfd + dfn * f);
+    ratio = std::fmin(1.0, std::exp(a * log_x - std::log(a) - betaln(&a, &b)));
+  }
+  return std::exp(-xnonc) * ratio;
 }
 
 // x^a y^b Gamma(a + b) / (Gamma(a + 1) Gamma(b)) = x^a y^b / (a B(a, b)),
@@ -122,6 +145,15 @@ void cumf(double *f, double *dfn, double *dfd, double *cum, double *ccum) {
   double xx = arg.y, yy = arg.x;
   double a = 0.5 * *dfd;
   double b = 0.5 * *dfn;
+  // The smallest subnormal degrees of freedom halve to 0, a shape the beta
+  // ratio rejects.  As the shapes of I_x(a, b) go to 0 it tends to
+  // b / (a + b) for 0 < x < 1 (the beta law's mass goes to the ends), also
+  // when one of them stays: P[F <= f] tends to dfd / (dfn + dfd).
+  const bool shape_underflows = (a == 0.0 && *dfd > 0.0) || (b == 0.0 && *dfn > 0.0);
+  if (shape_underflows && std::isfinite(*f)) {
+    const double total = *dfn + *dfd;
+    return set_pair(cum, ccum, *dfd / total, *dfn / total);
+  }
   int ierr;  // The front ends validate; a rejection leaves both results 0.
   bratio(&a, &b, &xx, &yy, ccum, cum, &ierr);
 }
@@ -144,6 +176,9 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
   const BetaArgument arg = f_beta_argument(*f, *dfn, *dfd);
   double xx = arg.x, yy = arg.y;
   const double b = 0.5 * *dfd;
+  if (const std::optional<double> lower = first_term_only(*f, *dfn, *dfd, xnonc, xx, yy)) {
+    return set_pair(cum, ccum, *lower, 0.5 + (0.5 - *lower));
+  }
   double adn = 0.5 * *dfn + central;
   double aup = adn;
   double betdn = lower_beta_ratio(adn, b, xx, yy);
@@ -197,6 +232,9 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
         std::max(betup, 0.0) * distfn::poisson_weight_above(xmult, static_cast<double>(i - 1), xnonc);
     if (ends_direction(sum, xmult * betup, rest)) break;
   }
+  // Where x underflows (a tiny f dfn) the steps of the recurrences lose all
+  // accuracy and the sum leaves [0, 1]: then it cannot be completed either.
+  if (!(sum >= 0.0 && sum <= 1.0)) return set_pair(cum, ccum, not_a_number, not_a_number);
   set_pair(cum, ccum, sum, 0.5 + (0.5 - sum));
 }
 

@@ -124,10 +124,40 @@ inline bool reject_unit_sum(double first, double second, int failure_status, int
   return true;
 }
 
+// Below this target the residuals are scaled by its reciprocal (capped at
+// 2^1000, for subnormal targets): the zero search multiplies residuals
+// (three-point interpolation), and residuals near a target below about
+// 1e-154 have products below the normal doubles, where its steps lose all
+// meaning.  A constant positive factor changes neither a sign nor a step
+// of the search, so targets above the threshold are searched bit for bit
+// as without it.
+inline constexpr double smallest_unscaled_target = 1e-100;
+inline constexpr double largest_residual_scale = 0x1p1000;
+
+// tail - target, scaled as above.
+inline double tail_residual(double tail, double target) {
+  const double scale = target < smallest_unscaled_target && target > 0.0
+                           ? std::fmin(1.0 / target, largest_residual_scale)
+                           : 1.0;
+  return (tail - target) * scale;
+}
+
 // The function handed to a solver works on the smaller tail, where the
 // probability carries the most relative accuracy.
 inline double tail_difference(bool use_lower_tail, double cum, double ccum, double p, double q) {
-  return use_lower_tail ? cum - p : ccum - q;
+  return use_lower_tail ? tail_residual(cum, p) : tail_residual(ccum, q);
+}
+
+// The noncentral sums give NaN where they cannot be completed, and their
+// central cases the gamma ratio's error marker 2: either is a failed
+// evaluation, never a probability.
+inline bool noncentral_failed(double cum) { return !(cum <= 1.0); }
+inline void report_noncentral(double cum, int *status) {
+  *status = noncentral_failed(cum) ? status_gamma_error : status_success;
+}
+inline std::optional<double> noncentral_difference(double cum, double p) {
+  if (noncentral_failed(cum)) return std::nullopt;
+  return tail_residual(cum, p);
 }
 
 // How a search ended.

@@ -206,13 +206,13 @@ void cdffnc(int *which, double *p, double *q, double *f, double *dfn, double *df
 
   if (w == 1) {
     cumfnc(f, dfn, dfd, pnonc, p, q);
-    *status = status_success;
+    report_noncentral(*p, status);
     return;
   }
   auto difference = [&]() -> std::optional<double> {
     double cum, ccum;
     cumfnc(f, dfn, dfd, pnonc, &cum, &ccum);
-    return cum - *p;
+    return noncentral_difference(cum, *p);
   };
   switch (w) {
     case 2:

@@ -17,17 +17,17 @@ constexpr double gamma_error_threshold = 1.5;
 constexpr SearchInterval chn_noncentrality_interval{0.0, largest_noncentrality, smallest_positive_parameter,
                                                     largest_noncentrality};
 
-// Case 1 of cdfchi and cdfgam: the marker is reported, not returned as p.
+// Case 1 of cdfchi, cdfgam and cdfpoi: the marker is reported, not returned as p.
 void report_gamma_case_one(const double *p, int *status) {
   *status = *p > gamma_error_threshold ? status_gamma_error : status_success;
 }
 
-// The search function of cdfchi and cdfgam: the tail in use minus its target,
+// The search function of cdfchi, cdfgam and cdfpoi: the tail in use minus its target,
 // or nothing when the gamma layer reported an error.
 std::optional<double> gamma_tail_difference(bool qporq, double cum, double ccum, double p, double q) {
   const double tail = qporq ? cum : ccum;
   if (tail > gamma_error_threshold) return std::nullopt;
-  return tail - (qporq ? p : q);
+  return tail_difference(qporq, cum, ccum, p, q);
 }
 
 }  // namespace
@@ -121,13 +121,13 @@ void cdfchn(int *which, double *p, double *q, double *x, double *df, double *pno
 
   if (w == 1) {
     cumchn(x, df, pnonc, p, q);
-    *status = status_success;
+    report_noncentral(*p, status);
     return;
   }
   auto difference = [&]() -> std::optional<double> {
     double cum, ccum;
     cumchn(x, df, pnonc, &cum, &ccum);
-    return cum - *p;
+    return noncentral_difference(cum, *p);
   };
   switch (w) {
     case 2:
@@ -153,14 +153,13 @@ void cdfpoi(int *which, double *p, double *q, double *s, double *xlam, int *stat
 
   if (w == 1) {
     cumpoi(s, xlam, p, q);
-    *status = status_success;
-    return;
+    return report_gamma_case_one(p, status);
   }
   const bool qporq = *p <= *q;
   auto difference = [&]() -> std::optional<double> {
     double cum, ccum;
     cumpoi(s, xlam, &cum, &ccum);
-    return tail_difference(qporq, cum, ccum, *p, *q);
+    return gamma_tail_difference(qporq, cum, ccum, *p, *q);
   };
   if (w == 2) return solve_parameter(non_negative_interval, search_start, s, status, bound, difference);
   solve_parameter(non_negative_interval, search_start, xlam, status, bound, difference);
