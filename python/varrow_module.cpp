@@ -473,6 +473,7 @@ py::object quantile(const std::string &name, py::array_t<double> quantities) {
 
 PYBIND11_MODULE(_core, m) {
   m.doc() = "The C core of varrow: histograms and the distfn front ends.";
+  m.attr("__version__") = hist_version();
 
   py::class_<PyHistogram>(m, "Histogram", R"(A log-linear histogram: two significant decimal digits and a power of ten per
 bucket, 64-bit counts.  fast=True adds a direct lookup index, which makes
