@@ -3,7 +3,6 @@
 // at the first byte that is neither base64 nor white space.
 #include <array>
 #include <cctype>
-#include <cstdlib>
 #include <cstring>
 
 #include "hist_internal.hpp"
@@ -48,13 +47,14 @@ constexpr std::array<uint8_t, 256> decode_table = [] {
 }();
 
 // Working memory: a fixed buffer inside the caller's frame for small sizes,
-// the C library's heap above.
+// the histogram's allocator above.
 class scratch_buffer {
  public:
-  explicit scratch_buffer(size_t size)
-      : data_(size <= local_scratch_bytes ? local_ : static_cast<uint8_t *>(std::malloc(size))) {}
+  scratch_buffer(size_t size, const hist_allocator *allocator)
+      : allocator_(allocator),
+        data_(size <= local_scratch_bytes ? local_ : static_cast<uint8_t *>(allocator->malloc(size))) {}
   ~scratch_buffer() {
-    if (data_ != local_) std::free(data_);
+    if (data_ != local_) allocator_->free(data_);
   }
   scratch_buffer(const scratch_buffer &) = delete;
   scratch_buffer &operator=(const scratch_buffer &) = delete;
@@ -62,6 +62,7 @@ class scratch_buffer {
   uint8_t *data() const { return data_; }
 
  private:
+  const hist_allocator *allocator_;
   uint8_t local_[local_scratch_bytes];
   uint8_t *data_;
 };
@@ -156,6 +157,23 @@ class decoder {
   size_t group_bytes_ = bytes_per_full_group;
 };
 
+// Decodes the text and hands the record to read_record(record, length),
+// which gives the result: -1 first for a text too short to hold a record
+// or missing working memory.
+template <class ReadRecord>
+ssize_t read_text(const hist_allocator *allocator, const char *b64_text, size_t b64_len, ReadRecord read_record) {
+  if (b64_len < shortest_text) return -1;
+  // Every group of at least two characters yields fewer bytes than it has
+  // characters, so the text's length bounds the decoded record.
+  const scratch_buffer scratch(b64_len, allocator);
+  if (scratch.data() == nullptr) return -1;
+  decoder reader(scratch.data());
+  reader.run(reinterpret_cast<const uint8_t *>(b64_text), b64_len);
+  const auto decoded = static_cast<ssize_t>(reader.decoded());
+  if (decoded < shortest_record) return -1;
+  return read_record(scratch.data(), decoded);
+}
+
 }  // namespace
 
 extern "C" {
@@ -166,7 +184,7 @@ ssize_t hist_serialize_b64_estimate(const histogram *h) {
 
 ssize_t hist_serialize_b64(const histogram *h, char *b64_buff, size_t buff_len) {
   const ssize_t estimate = hist_serialize_estimate(h);
-  const scratch_buffer scratch(static_cast<size_t>(estimate));
+  const scratch_buffer scratch(static_cast<size_t>(estimate), h != nullptr ? h->allocator : &default_allocator);
   if (scratch.data() == nullptr) return -1;
   const ssize_t written = hist_serialize(h, scratch.data(), estimate);
   if (written <= 0) return written;
@@ -177,17 +195,16 @@ ssize_t hist_serialize_b64(const histogram *h, char *b64_buff, size_t buff_len) 
 }
 
 ssize_t hist_deserialize_b64(histogram *h, const char *b64_text, size_t b64_len) {
-  if (b64_len < shortest_text) return -1;
-  // Every group of at least two characters yields fewer bytes than it has
-  // characters, so the text's length bounds the decoded record.
-  const scratch_buffer scratch(b64_len);
-  if (scratch.data() == nullptr) return -1;
-  decoder reader(scratch.data());
-  reader.run(reinterpret_cast<const uint8_t *>(b64_text), b64_len);
-  const auto decoded = static_cast<ssize_t>(reader.decoded());
-  if (decoded < shortest_record) return -1;
-  const ssize_t consumed = hist_deserialize(h, scratch.data(), decoded);
-  return consumed == decoded ? consumed : -1;
+  return read_text(h->allocator, b64_text, b64_len, [h](const uint8_t *record, ssize_t length) {
+    const ssize_t consumed = hist_deserialize(h, record, length);
+    return consumed == length ? consumed : -1;
+  });
+}
+
+ssize_t hist_deserialize_b64_add(histogram *h, const char *b64_text, size_t b64_len) {
+  return read_text(h->allocator, b64_text, b64_len, [h](const uint8_t *record, ssize_t length) {
+    return hist_add_record(h, record, length, true);
+  });
 }
 
 }  // extern "C"

@@ -191,6 +191,23 @@ bool hist_fast_reserve_pages(histogram *h, const hist_bucket_entry *entries, int
 // A bucket whose page cannot be allocated stays unknown to the index.
 void hist_fast_rebuild(histogram *h, int start, int clear);
 
+// ---- The record format (serialize.cpp) ----
+
+// The one decoder of the record format, behind every reader: the record's
+// storable buckets (count not 0; valid or the NaN bucket) in bucket order,
+// repeats added (saturating), into a fresh array from decoded->allocator
+// (decoded: an empty plain record, entries NULL).  The bytes consumed, or -1
+// for a record cut short, a width code above 7 or missing memory; decoded
+// may then hold an array for the caller to release with its allocator.
+ssize_t hist_decode_record(const void *buff, ssize_t buff_len, histogram *decoded);
+// Adds the record's buckets into h, all or nothing: the bytes consumed, or
+// -1 with h unchanged.  With whole set, bytes left after the record fail too.
+ssize_t hist_add_record(histogram *h, const void *buff, ssize_t buff_len, bool whole);
+// Adds src's counts into tgt (saturating) in place, giving tgt the buckets it
+// lacks first: false, with tgt unchanged, when tgt would pass 65,535 buckets
+// or memory is missing.  src is sorted and holds no repeated bucket.
+bool hist_add_entries(histogram *tgt, const histogram &src);
+
 // Creates an empty histogram of the given variant and (already clamped) capacity.
 histogram *hist_create(int capacity, bool fast, const hist_allocator *allocator);
 

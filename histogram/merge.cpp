@@ -406,24 +406,32 @@ bool insert_missing_buckets(histogram *tgt, const histogram &src) {
 }
 
 // Applies src to tgt bucket by bucket, once tgt holds an entry (count 0 if
-// new) for each of src's buckets; without room for those, tgt is left
-// unchanged.  On success the zero-count entries go.
+// new) for each of src's buckets: false, with tgt unchanged, without room
+// for those.  *in_range tells whether every result was in range.
+bool apply_to_counts(histogram *tgt, const histogram &src, delta_operation op, bool *in_range) {
+  if (!insert_missing_buckets(tgt, src)) return false;
+  *in_range = true;
+  int k = 0;
+  for (int j = 0; j < src.used; ++j, ++k) {
+    while (!hist_bucket_identical(tgt->entries[k].bucket, src.entries[j].bucket)) ++k;
+    hist_bucket_entry &to = tgt->entries[k];
+    const delta_result result = op(to.count, src.entries[j].count);
+    to.count = result.count;
+    *in_range = *in_range && result.in_range;
+  }
+  return true;
+}
+
+// The signed-delta arithmetic: on success the zero-count entries go.
 int apply_deltas(histogram *tgt, const histogram *src, delta_operation op) {
   if (src == nullptr) return 0;
-  if (!insert_missing_buckets(tgt, *src)) return -1;
-  bool in_range = true;
-  int k = 0;
-  for (int j = 0; j < src->used; ++j, ++k) {
-    while (!hist_bucket_identical(tgt->entries[k].bucket, src->entries[j].bucket)) ++k;
-    hist_bucket_entry &to = tgt->entries[k];
-    const delta_result result = op(to.count, src->entries[j].count);
-    to.count = result.count;
-    in_range = in_range && result.in_range;
-  }
-  if (!in_range) return -1;
+  bool in_range = false;
+  if (!apply_to_counts(tgt, *src, op, &in_range) || !in_range) return -1;
   hist_remove_zeroes(tgt);
   return 0;
 }
+
+delta_result add_saturating(uint64_t t, uint64_t s) { return {hist_saturating_add(t, s), true}; }
 
 // Gives tgt a new zero-filled array of exactly distinct entries (at least
 // one) filled by fill, releases the old one and rebuilds a fast index.  The
@@ -489,6 +497,11 @@ int accumulate_by_heap(histogram *tgt, const histogram *const *src, int cnt, con
 }
 
 }  // namespace
+
+bool hist_add_entries(histogram *tgt, const histogram &src) {
+  bool in_range = false;
+  return apply_to_counts(tgt, src, add_saturating, &in_range);
+}
 
 extern "C" {
 

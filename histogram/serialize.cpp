@@ -91,12 +91,50 @@ ssize_t finish_read(histogram *h, ssize_t result) {
   return result;
 }
 
-ssize_t fail_read(histogram *h) {
-  release_entries(h);
-  return finish_read(h, -1);
+ssize_t fail_decoding(histogram *decoded) {
+  release_entries(decoded);
+  return -1;
 }
 
 }  // namespace
+
+ssize_t hist_decode_record(const void *buff, ssize_t buff_len, histogram *decoded) {
+  if (buff_len < header_bytes) return -1;
+  const auto *const in = static_cast<const uint8_t *>(buff);
+  const unsigned declared = (unsigned{in[0]} << bits_per_byte) | in[1];
+  if (declared == 0) return header_bytes;
+  const unsigned capacity = entry_capacity(declared, buff_len);
+  decoded->entries = static_cast<hist_bucket_entry *>(decoded->allocator->calloc(capacity, sizeof(hist_bucket_entry)));
+  if (decoded->entries == nullptr) return -1;
+  decoded->capacity = static_cast<uint16_t>(capacity);
+
+  bool ascending = true;
+  ssize_t pos = header_bytes;
+  for (unsigned records = 0; records < declared && pos < buff_len; ++records) {
+    if (buff_len - pos < record_head_bytes) return fail_decoding(decoded);
+    const int width = in[pos + 2];
+    if (width > max_width_code || buff_len - pos < record_length(width)) return fail_decoding(decoded);
+    const hist_bucket bucket{static_cast<int8_t>(in[pos]), static_cast<int8_t>(in[pos + 1])};
+    const uint64_t count = read_count(in + pos + record_head_bytes, width);
+    pos += record_length(width);
+    if (count == 0 || !is_storable(bucket)) continue;
+    hist_bucket_entry *const entries = decoded->entries;
+    if (decoded->used > 0 && hist_bucket_compare(entries[decoded->used - 1].bucket, bucket) >= 0) ascending = false;
+    entries[decoded->used].bucket = bucket;
+    entries[decoded->used].count = count;
+    ++decoded->used;
+  }
+  if (!ascending) sort_and_merge_repeats(decoded);
+  return pos;
+}
+
+ssize_t hist_add_record(histogram *h, const void *buff, ssize_t buff_len, bool whole) {
+  histogram decoded{0, 0, 0, h->allocator, nullptr};
+  const ssize_t consumed = hist_decode_record(buff, buff_len, &decoded);
+  const bool added = consumed >= 0 && (!whole || consumed == buff_len) && hist_add_entries(h, decoded);
+  release_entries(&decoded);
+  return added ? consumed : -1;
+}
 
 extern "C" {
 
@@ -131,34 +169,21 @@ ssize_t hist_serialize(const histogram *h, void *buff, ssize_t buff_len) {
 
 ssize_t hist_deserialize(histogram *h, const void *buff, ssize_t buff_len) {
   release_entries(h);
-  if (buff_len < header_bytes) return finish_read(h, -1);
-  const auto *const in = static_cast<const uint8_t *>(buff);
-  const unsigned declared = (unsigned{in[0]} << bits_per_byte) | in[1];
-  if (declared == 0) return finish_read(h, header_bytes);
-  const unsigned capacity = entry_capacity(declared, buff_len);
-  h->entries = static_cast<hist_bucket_entry *>(h->allocator->calloc(capacity, sizeof(hist_bucket_entry)));
-  if (h->entries == nullptr) return finish_read(h, -1);
-  h->capacity = static_cast<uint16_t>(capacity);
-
-  bool ascending = true;
-  ssize_t pos = header_bytes;
-  for (unsigned records = 0; records < declared && pos < buff_len; ++records) {
-    if (buff_len - pos < record_head_bytes) return fail_read(h);
-    const int width = in[pos + 2];
-    if (width > max_width_code || buff_len - pos < record_length(width)) return fail_read(h);
-    const hist_bucket bucket{static_cast<int8_t>(in[pos]), static_cast<int8_t>(in[pos + 1])};
-    const uint64_t count = read_count(in + pos + record_head_bytes, width);
-    pos += record_length(width);
-    if (count == 0 || !is_storable(bucket)) continue;
-    if (h->used > 0 && hist_bucket_compare(h->entries[h->used - 1].bucket, bucket) >= 0) ascending = false;
-    h->entries[h->used].bucket = bucket;
-    h->entries[h->used].count = count;
-    ++h->used;
-  }
-  if (!ascending) sort_and_merge_repeats(h);
+  histogram decoded{0, 0, 0, h->allocator, nullptr};
+  const ssize_t consumed = hist_decode_record(buff, buff_len, &decoded);
   // A read that cannot index its entries fails as a broken record does.
-  if (!hist_fast_reserve_pages(h, h->entries, h->used)) return fail_read(h);
-  return finish_read(h, pos);
+  if (consumed < 0 || !hist_fast_reserve_pages(h, decoded.entries, decoded.used)) {
+    release_entries(&decoded);
+    return finish_read(h, -1);
+  }
+  h->entries = decoded.entries;
+  h->capacity = decoded.capacity;
+  h->used = decoded.used;
+  return finish_read(h, consumed);
+}
+
+ssize_t hist_deserialize_add(histogram *h, const void *buff, ssize_t buff_len) {
+  return hist_add_record(h, buff, buff_len, false);
 }
 
 }  // extern "C"

@@ -176,6 +176,14 @@ ssize_t hist_serialize(const histogram *h, void *buff, ssize_t buff_len);
  * (h then empty, without entry array), also when h's allocator fails.  Unordered or repeated buckets are put
  * in order and their counts added. */
 ssize_t hist_deserialize(histogram *h, const void *buff, ssize_t buff_len);
+/* Adds the buckets of the record in buff into h (plain or fast), keeping
+ * what h holds: counts saturate at 2^64 - 1, unordered or repeated buckets
+ * are added as hist_deserialize adds them, and the record is read and
+ * validated exactly as hist_deserialize reads it (bytes after the last
+ * record are left, zero counts and invalid buckets other than the NaN bucket
+ * skipped).  The bytes consumed, or -1 with h unchanged: a broken record,
+ * missing memory, or a result beyond 65,535 buckets. */
+ssize_t hist_deserialize_add(histogram *h, const void *buff, ssize_t buff_len);
 /* Upper bound of the base64 text length: (estimate / 3) x 4 + 4. */
 ssize_t hist_serialize_b64_estimate(const histogram *h);
 /* Writes the record as base64 text, without NUL: the characters written, 0
@@ -185,6 +193,10 @@ ssize_t hist_serialize_b64(const histogram *h, char *b64_buff, size_t buff_len);
  * space and stopping at any other non-base64 byte: the record bytes read, or
  * -1 unless the text decodes to exactly one valid record. */
 ssize_t hist_deserialize_b64(histogram *h, const char *b64_text, size_t b64_len);
+/* The base64 text read as hist_deserialize_b64 reads it, its record added
+ * into h as hist_deserialize_add adds it: the record bytes read, or -1 with h
+ * unchanged unless the text decodes to exactly one valid record that fits. */
+ssize_t hist_deserialize_b64_add(histogram *h, const char *b64_text, size_t b64_len);
 
 /* ---- Merging and arithmetic --------------------------------------------- */
 

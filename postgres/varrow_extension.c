@@ -1,11 +1,9 @@
 /* The PostgreSQL type varrow (a log-linear histogram stored as its compact
- * serialized record), its aggregates with parallel combine and serialization
- * support, and the functions that query it.
+ * serialized record) and the functions that query it; the aggregates are in
+ * varrow_aggregate_state.c.
  *
  * All histogram memory comes from palloc: the library's allocator record
- * below allocates in CurrentMemoryContext, and the aggregate functions switch
- * to the aggregate context around every library call that may allocate, so
- * transition states live exactly as long as their group. */
+ * below allocates in CurrentMemoryContext. */
 #include "postgres.h"
 
 #include "catalog/pg_type.h"
@@ -19,7 +17,7 @@
 
 #include <math.h>
 
-#include "varrow.h"
+#include "varrow_extension.h"
 
 PG_MODULE_MAGIC;
 
@@ -38,16 +36,13 @@ static void varrow_pfree(void *ptr) {
   if (ptr != NULL) pfree(ptr);
 }
 
-static const hist_allocator varrow_allocator = {varrow_palloc, varrow_palloc0, varrow_pfree};
+const hist_allocator varrow_allocator = {varrow_palloc, varrow_palloc0, varrow_pfree};
 
 /* ---- Stored values ------------------------------------------------------- */
 
-/* A varrow datum is a varlena holding the record that hist_serialize writes.
- * Every value is made by varrow_from_histogram, so a stored record lists each
+/* Every value is made by varrow_from_histogram, so a stored record lists each
  * bucket once, in bucket order, with a non-zero count. */
-#define PG_GETARG_VARROW(n) ((bytea *)PG_DETOAST_DATUM_PACKED(PG_GETARG_DATUM(n)))
-
-static bytea *varrow_from_histogram(const histogram *h) {
+bytea *varrow_from_histogram(const histogram *h) {
   const ssize_t length = hist_serialize_estimate(h);
   bytea *result = (bytea *)palloc(VARHDRSZ + length);
   if (hist_serialize(h, VARDATA(result), length) != length) elog(ERROR, "could not serialize varrow histogram");
@@ -57,13 +52,13 @@ static bytea *varrow_from_histogram(const histogram *h) {
 
 /* Reads a record into a new histogram of CurrentMemoryContext; false unless
  * the record is exactly one valid histogram. */
-static bool varrow_read_record(const char *record, size_t length, histogram **result) {
+bool varrow_read_record(const char *record, size_t length, histogram **result) {
   histogram *h = hist_alloc_nbins_with_allocator(1, &varrow_allocator);
   *result = h;
   return hist_deserialize(h, record, (ssize_t)length) == (ssize_t)length;
 }
 
-static histogram *varrow_to_histogram(const bytea *value) {
+histogram *varrow_to_histogram(const bytea *value) {
   histogram *h;
   if (!varrow_read_record(VARDATA_ANY(value), VARSIZE_ANY_EXHDR(value), &h))
     ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow value")));
@@ -120,155 +115,10 @@ Datum varrow_send(PG_FUNCTION_ARGS) {
   PG_RETURN_BYTEA_P(pq_endtypsend(&message));
 }
 
-/* ---- Aggregates ----------------------------------------------------------- */
-
-/* The transition state is a fast histogram in the aggregate context, made on
- * the first row that counts; rows then allocate only when a bucket is new. */
-static MemoryContext varrow_aggregate_context(FunctionCallInfo fcinfo) {
-  MemoryContext context;
-  if (!AggCheckCallContext(fcinfo, &context)) elog(ERROR, "varrow aggregate function called in non-aggregate context");
-  return context;
-}
-
-static histogram *varrow_state_or_null(FunctionCallInfo fcinfo) {
-  return PG_ARGISNULL(0) ? NULL : (histogram *)PG_GETARG_POINTER(0);
-}
-
-static histogram *varrow_state(FunctionCallInfo fcinfo, MemoryContext context) {
-  histogram *state = varrow_state_or_null(fcinfo);
-  if (state == NULL) {
-    MemoryContext caller = MemoryContextSwitchTo(context);
-    state = hist_fast_alloc_with_allocator(&varrow_allocator);
-    MemoryContextSwitchTo(caller);
-  }
-  return state;
-}
-
-static Datum varrow_agg_add(FunctionCallInfo fcinfo, uint64 count) {
-  MemoryContext context = varrow_aggregate_context(fcinfo);
-  histogram *state = varrow_state(fcinfo, context);
-  if (count != 0) {
-    MemoryContext caller = MemoryContextSwitchTo(context);
-    hist_insert(state, PG_GETARG_FLOAT8(1), count);
-    MemoryContextSwitchTo(caller);
-  }
-  PG_RETURN_POINTER(state);
-}
-
-static Datum varrow_unchanged_state(FunctionCallInfo fcinfo) {
-  varrow_aggregate_context(fcinfo);
-  if (PG_ARGISNULL(0)) PG_RETURN_NULL();
-  PG_RETURN_POINTER(PG_GETARG_POINTER(0));
-}
-
-PG_FUNCTION_INFO_V1(varrow_agg_transfn);
-Datum varrow_agg_transfn(PG_FUNCTION_ARGS) {
-  if (PG_ARGISNULL(1)) return varrow_unchanged_state(fcinfo);
-  return varrow_agg_add(fcinfo, 1);
-}
-
-PG_FUNCTION_INFO_V1(varrow_agg_count_transfn);
-Datum varrow_agg_count_transfn(PG_FUNCTION_ARGS) {
-  int64 count;
-  if (PG_ARGISNULL(1) || PG_ARGISNULL(2)) return varrow_unchanged_state(fcinfo);
-  count = PG_GETARG_INT64(2);
-  if (count < 0)
-    ereport(ERROR, (errcode(ERRCODE_INVALID_PARAMETER_VALUE),
-                    errmsg("varrow_agg count must not be negative: " INT64_FORMAT, count)));
-  return varrow_agg_add(fcinfo, (uint64)count);
-}
-
-/* Bucket records of a stored value, as hist_serialize writes them: val, exp,
- * a width byte t and t + 1 count bytes, least significant first. */
-enum {
-  varrow_record_header_bytes = 2,
-  varrow_bucket_header_bytes = 3,
-  varrow_max_count_bytes = 8,
-};
-
-/* Adds a stored record's buckets into the state one by one: the fast index
- * finds each bucket in constant time, and nothing is allocated unless a
- * bucket is new to the state. */
-static void varrow_add_record(histogram *state, const bytea *value) {
-  const uint8 *record = (const uint8 *)VARDATA_ANY(value);
-  const size_t length = VARSIZE_ANY_EXHDR(value);
-  size_t position = varrow_record_header_bytes;
-  int remaining = length < varrow_record_header_bytes ? -1 : (record[0] << 8) | record[1];
-  for (; remaining > 0; --remaining) {
-    const hist_bucket bucket = {(int8)record[position], (int8)record[position + 1]};
-    const size_t count_bytes = position + varrow_bucket_header_bytes <= length ? record[position + 2] + 1u : 0;
-    uint64 count = 0;
-    if (count_bytes == 0 || count_bytes > varrow_max_count_bytes ||
-        position + varrow_bucket_header_bytes + count_bytes > length)
-      break;
-    position += varrow_bucket_header_bytes;
-    for (size_t byte = 0; byte < count_bytes; ++byte) count |= (uint64)record[position + byte] << (8 * byte);
-    position += count_bytes;
-    hist_insert_raw(state, bucket, count);
-  }
-  if (remaining != 0 || position != length)
-    ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow value")));
-}
-
-PG_FUNCTION_INFO_V1(varrow_merge_transfn);
-Datum varrow_merge_transfn(PG_FUNCTION_ARGS) {
-  MemoryContext context, caller;
-  histogram *state;
-  if (PG_ARGISNULL(1)) return varrow_unchanged_state(fcinfo);
-  context = varrow_aggregate_context(fcinfo);
-  state = varrow_state(fcinfo, context);
-  caller = MemoryContextSwitchTo(context);
-  varrow_add_record(state, PG_GETARG_VARROW(1));
-  MemoryContextSwitchTo(caller);
-  PG_RETURN_POINTER(state);
-}
-
-static void varrow_accumulate(histogram *target, const histogram *source) {
+void varrow_accumulate(histogram *target, const histogram *source) {
   if (hist_accumulate(target, &source, 1) < 0)
     ereport(ERROR, (errcode(ERRCODE_PROGRAM_LIMIT_EXCEEDED), errmsg("varrow histogram would exceed 65535 buckets")));
 }
-
-PG_FUNCTION_INFO_V1(varrow_state_combine);
-Datum varrow_state_combine(PG_FUNCTION_ARGS) {
-  MemoryContext context = varrow_aggregate_context(fcinfo);
-  histogram *state = varrow_state_or_null(fcinfo);
-  const histogram *other = PG_ARGISNULL(1) ? NULL : (const histogram *)PG_GETARG_POINTER(1);
-  MemoryContext caller;
-  if (other == NULL) {
-    if (state == NULL) PG_RETURN_NULL();
-    PG_RETURN_POINTER(state);
-  }
-  caller = MemoryContextSwitchTo(context);
-  if (state == NULL)
-    state = hist_clone_with_allocator(other, &varrow_allocator);
-  else
-    varrow_accumulate(state, other);
-  MemoryContextSwitchTo(caller);
-  PG_RETURN_POINTER(state);
-}
-
-/* The state as a stored record: the partial state that travels between
- * processes, and the aggregate's result. */
-static Datum varrow_state_record(FunctionCallInfo fcinfo) {
-  varrow_aggregate_context(fcinfo);
-  PG_RETURN_BYTEA_P(varrow_from_histogram((const histogram *)PG_GETARG_POINTER(0)));
-}
-
-PG_FUNCTION_INFO_V1(varrow_state_serialize);
-Datum varrow_state_serialize(PG_FUNCTION_ARGS) { return varrow_state_record(fcinfo); }
-
-PG_FUNCTION_INFO_V1(varrow_state_deserialize);
-Datum varrow_state_deserialize(PG_FUNCTION_ARGS) {
-  const bytea *serialized = PG_GETARG_BYTEA_PP(0);
-  histogram *h;
-  varrow_aggregate_context(fcinfo);
-  if (!varrow_read_record(VARDATA_ANY(serialized), VARSIZE_ANY_EXHDR(serialized), &h))
-    ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow aggregate state")));
-  PG_RETURN_POINTER(h);
-}
-
-PG_FUNCTION_INFO_V1(varrow_state_final);
-Datum varrow_state_final(PG_FUNCTION_ARGS) { return varrow_state_record(fcinfo); }
 
 /* ---- Arithmetic ------------------------------------------------------------ */
 

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "histogram/hist_internal.hpp"
@@ -95,6 +96,14 @@ std::vector<uint8_t> Serialized(const Entries &entries) {
   return out;
 }
 
+std::string Base64(const std::vector<uint8_t> &record) {
+  const hist_ptr h(hist_alloc());
+  hist_deserialize(h.get(), record.data(), static_cast<ssize_t>(record.size()));
+  std::string text(static_cast<size_t>(hist_serialize_b64_estimate(h.get())), '\0');
+  text.resize(static_cast<size_t>(hist_serialize_b64(h.get(), text.data(), text.size())));
+  return text;
+}
+
 TEST(AllocationFailure, EveryAllocationOfEveryOperation) {
   const Entries some{At(1.0, 1), At(2.0, 2), At(-3.0, 3)};
   const Entries with_zeroes{At(1.0, 0), At(2.0, 2), At(4e7, 0), At(-3e-9, 5)};
@@ -104,6 +113,8 @@ TEST(AllocationFailure, EveryAllocationOfEveryOperation) {
   std::vector<const histogram *> dense_list;
   for (const hist_ptr &h : dense) dense_list.push_back(h.get());
   const std::vector<uint8_t> record = Serialized({At(5e-3, 1), At(1.0, 2), At(6e12, 3), At(-8e40, 4)});
+  // White space pads the text past the reader's scratch in the caller's frame.
+  const std::string long_text = Base64(record) + std::string(10000, ' ');
   // Signed deltas: buckets new to the target on pages of their own, one
   // shared, and one that takes a bucket of the target to zero.
   const hist_ptr delta_source(hist_alloc());
@@ -129,6 +140,15 @@ TEST(AllocationFailure, EveryAllocationOfEveryOperation) {
       {"deserialize", some, 0,
        [&](histogram *h) { return int64_t(hist_deserialize(h, record.data(), static_cast<ssize_t>(record.size()))); },
        -1, true, true},
+      {"deserialize add", some, 0,
+       [&](histogram *h) { return int64_t(hist_deserialize_add(h, record.data(), static_cast<ssize_t>(record.size()))); },
+       -1, false, true},
+      {"deserialize add into a full array", some, 3,
+       [&](histogram *h) { return int64_t(hist_deserialize_add(h, record.data(), static_cast<ssize_t>(record.size()))); },
+       -1, false, true},
+      {"base64 add, text beyond the local scratch", some, 0,
+       [&](histogram *h) { return int64_t(hist_deserialize_b64_add(h, long_text.data(), long_text.size())); }, -1,
+       false, true},
       {"add as int64 with room", some, 0,
        [&](histogram *h) { return int64_t(hist_add_as_int64(h, delta_source.get())); }, -1, false, true},
       {"add as int64 into a full array", some, 3,

@@ -142,8 +142,9 @@ class Deserialize : public ::testing::TestWithParam<bool> {
   hist_ptr h;
 };
 
-TEST_P(Deserialize, Table) {
-  const std::vector<read_case> cases{
+// Every rule of the reader, for the replacing and the adding reader alike.
+const std::vector<read_case> &ReadCases() {
+  static const std::vector<read_case> cases{
       {"empty record", {0, 0}, 2, {}, 0},
       {"empty record, trailing bytes ignored", {0, 0, 1, 2, 3}, 2, {}, 0},
       {"count without records", {0, 5}, 2, {}, 5},
@@ -174,7 +175,11 @@ TEST_P(Deserialize, Table) {
       {"record body cut short", {0, 1, 0x0a, 0, 1, 0x2c}, -1, {}, 0},
       {"failure after good records discards them", {0, 2, 0x0a, 0, 0, 1, 0x14, 0}, -1, {}, 0},
   };
-  for (const read_case &c : cases) {
+  return cases;
+}
+
+TEST_P(Deserialize, Table) {
+  for (const read_case &c : ReadCases()) {
     SCOPED_TRACE(c.name);
     Fill(h.get(), {{50, -3, 7}, {-20, 2, 1}});  // replaced, never merged into
     EXPECT_EQ(hist_deserialize(h.get(), c.input.data(), static_cast<ssize_t>(c.input.size())), c.result);
@@ -208,6 +213,60 @@ TEST_P(Deserialize, ReversedRecordOfManyBuckets) {
   EXPECT_EQ(hist_deserialize(h.get(), record.data(), static_cast<ssize_t>(record.size())),
             static_cast<ssize_t>(record.size()));
   EXPECT_EQ(varrow_test::Contents(h.get()), expected);
+  ExpectConsistent(h.get());
+}
+
+// The sum of two sorted entry tables, saturating, as the adding readers give.
+std::vector<entry> Sum(const std::vector<entry> &a, const std::vector<entry> &b) {
+  const hist_ptr h(hist_alloc());
+  Fill(h.get(), a);
+  Fill(h.get(), b);
+  return varrow_test::Contents(h.get());
+}
+
+const std::vector<entry> held_before_add{{-20, 2, 1}, {50, -3, 7}, {20, 0, UINT64_MAX - 1}};
+
+// The adding reader accepts and rejects exactly what the replacing one does;
+// it keeps what the histogram held, and a rejected record leaves it as it was.
+TEST_P(Deserialize, AddTable) {
+  for (const read_case &c : ReadCases()) {
+    SCOPED_TRACE(c.name);
+    h.reset(GetParam() ? hist_fast_alloc() : hist_alloc());
+    Fill(h.get(), held_before_add);
+    EXPECT_EQ(hist_deserialize_add(h.get(), c.input.data(), static_cast<ssize_t>(c.input.size())), c.result);
+    EXPECT_EQ(varrow_test::Contents(h.get()), c.result < 0 ? held_before_add : Sum(held_before_add, c.entries));
+    ExpectConsistent(h.get());
+    hist_insert_raw(h.get(), BucketOf(99, 9), 1);
+    ExpectConsistent(h.get());
+  }
+}
+
+TEST_P(Deserialize, AddSaturatesAndAddsToEmpty) {
+  // 2^64 - 2 held in 20e0 and 2 added: the count stops at 2^64 - 1.
+  const bytes record{0, 2, 0x14, 0, 0, 2, 0x0a, 5, 0, 9};
+  Fill(h.get(), held_before_add);
+  EXPECT_EQ(hist_deserialize_add(h.get(), record.data(), static_cast<ssize_t>(record.size())), 10);
+  EXPECT_EQ(varrow_test::Contents(h.get()),
+            (std::vector<entry>{{-20, 2, 1}, {50, -3, 7}, {20, 0, UINT64_MAX}, {10, 5, 9}}));
+  // Into a histogram that a failed read left without an entry array.
+  const bytes broken{0, 1, 0x0a};
+  EXPECT_EQ(hist_deserialize(h.get(), broken.data(), 3), -1);
+  ASSERT_EQ(h->entries, nullptr);
+  EXPECT_EQ(hist_deserialize_add(h.get(), record.data(), static_cast<ssize_t>(record.size())), 10);
+  EXPECT_EQ(varrow_test::Contents(h.get()), (std::vector<entry>{{20, 0, 2}, {10, 5, 9}}));
+  ExpectConsistent(h.get());
+}
+
+TEST_P(Deserialize, AddBeyondTheBucketLimitLeavesHistogramUnchanged) {
+  for (const hist_bucket b : varrow_test::RawBucketsInOrder(65535)) hist_insert_raw_end(h.get(), b, 1);
+  ASSERT_EQ(hist_bucket_count(h.get()), 65535);
+  const hist_bucket held = varrow_test::RawBucketsInOrder(65535).back();
+  // One bucket already held (added to), one new: all or nothing.
+  const bytes record{0, 2, static_cast<uint8_t>(held.val), static_cast<uint8_t>(held.exp), 0, 4, 99, 127, 0, 1};
+  ASSERT_NE(hist_bucket_compare(held, BucketOf(99, 127)), 0);
+  const auto before = varrow_test::Contents(h.get());
+  EXPECT_EQ(hist_deserialize_add(h.get(), record.data(), static_cast<ssize_t>(record.size())), -1);
+  EXPECT_EQ(varrow_test::Contents(h.get()), before);
   ExpectConsistent(h.get());
 }
 
@@ -293,8 +352,8 @@ struct text_case {
   std::vector<entry> entries;
 };
 
-TEST(DeserializeB64, LenientReader) {
-  const std::vector<text_case> cases{
+const std::vector<text_case> &LenientReaderCases() {
+  static const std::vector<text_case> cases{
       {"empty histogram", "AAA=", 2, {}},
       {"trailing newline", "AAA=\n", 2, {}},
       {"surrounding blanks", " AAA= ", 2, {}},
@@ -316,7 +375,11 @@ TEST(DeserializeB64, LenientReader) {
       {"incomplete group yields nothing", "AAA=AA", 2, {}},
       {"bytes left over after the record", "AAAA", -1, {}},
   };
-  for (const text_case &c : cases) {
+  return cases;
+}
+
+TEST(DeserializeB64, LenientReader) {
+  for (const text_case &c : LenientReaderCases()) {
     SCOPED_TRACE(c.name);
     const hist_ptr h(hist_alloc());
     EXPECT_EQ(hist_deserialize_b64(h.get(), c.text.data(), c.text.size()), c.result);
@@ -324,6 +387,27 @@ TEST(DeserializeB64, LenientReader) {
       EXPECT_EQ(varrow_test::Contents(h.get()), c.entries);
     }
   }
+}
+
+// The adding text reader: the same texts accepted, their record added; a
+// rejected text, even one whose record was good but had bytes left over,
+// leaves the histogram as it was.
+TEST(DeserializeB64, AddingReader) {
+  for (const text_case &c : LenientReaderCases()) {
+    SCOPED_TRACE(c.name);
+    for (const bool fast : {false, true}) {
+      const hist_ptr h(fast ? hist_fast_alloc() : hist_alloc());
+      Fill(h.get(), held_before_add);
+      EXPECT_EQ(hist_deserialize_b64_add(h.get(), c.text.data(), c.text.size()), c.result);
+      EXPECT_EQ(varrow_test::Contents(h.get()), c.result < 0 ? held_before_add : Sum(held_before_add, c.entries));
+      ExpectConsistent(h.get());
+    }
+  }
+  const std::string left_over = "AAEKAAABFAAAAg==";
+  const hist_ptr h(hist_alloc());
+  Fill(h.get(), worked_example);
+  EXPECT_EQ(hist_deserialize_b64_add(h.get(), left_over.data(), left_over.size()), -1);
+  EXPECT_EQ(varrow_test::Contents(h.get()), worked_example);
 }
 
 TEST(DeserializeB64, EarlyFailuresLeaveHistogramUntouched) {

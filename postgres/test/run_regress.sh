@@ -4,6 +4,10 @@
 # pg_virtualenv (as root it runs the server as the postgres user).
 # Arguments: build directory, source directory, pg_config.
 set -euo pipefail
+# One PostgreSQL installation serves every build on the machine: installing
+# the extension and testing it is serialized across concurrent runs.
+exec 9>"${TMPDIR:-/tmp}/varrow-postgres-install.lock"
+flock 9
 build_dir=$(realpath "$1")
 source_dir=$(realpath "$2")
 pg_config=$3

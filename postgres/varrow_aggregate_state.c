@@ -1,0 +1,213 @@
+/* The aggregates varrow_agg and varrow_merge.  Their transition state is the
+ * type varrow itself, held while its group aggregates as an expanded object
+ * (utils/expandeddatum.h) whose in-memory form is a fast histogram: rows
+ * insert into it in constant time, and it becomes the stored record only
+ * when it leaves the process (a parallel worker's partial result, a Citus
+ * worker's partial state sent to the coordinator as its text form) or ends
+ * as the aggregate's result.  A transition type that is an ordinary SQL type
+ * is what lets Citus compute the aggregates on its workers.
+ *
+ * Each state has a memory context of its own, a child of the aggregate
+ * context: the executor then adopts the read-write object as the state
+ * without copying it, and deletes it with the group. */
+#include "postgres.h"
+
+#include "utils/expandeddatum.h"
+#include "utils/memutils.h"
+
+#include "varrow_extension.h"
+
+typedef struct varrow_state {
+  ExpandedObjectHeader header;
+  histogram *histogram;
+} varrow_state;
+
+/* ---- The expanded object ------------------------------------------------- */
+
+static Size varrow_state_flat_size(ExpandedObjectHeader *header) {
+  return VARHDRSZ + hist_serialize_estimate(((const varrow_state *)header)->histogram);
+}
+
+static void varrow_state_flatten(ExpandedObjectHeader *header, void *result, Size allocated_size) {
+  const ssize_t length = (ssize_t)(allocated_size - VARHDRSZ);
+  if (hist_serialize(((const varrow_state *)header)->histogram, VARDATA(result), length) != length)
+    elog(ERROR, "could not serialize varrow histogram");
+  SET_VARSIZE(result, allocated_size);
+}
+
+static const ExpandedObjectMethods varrow_state_methods = {varrow_state_flat_size, varrow_state_flatten};
+
+static MemoryContext varrow_aggregate_context(FunctionCallInfo fcinfo) {
+  MemoryContext context;
+  if (!AggCheckCallContext(fcinfo, &context)) elog(ERROR, "varrow aggregate function called in non-aggregate context");
+  return context;
+}
+
+/* A new, empty state.  Small context sizes: a grouped aggregate may hold
+ * many states at once, most of them a few buckets. */
+static varrow_state *varrow_state_create(MemoryContext aggregate_context) {
+  MemoryContext own = AllocSetContextCreate(aggregate_context, "varrow aggregate state", ALLOCSET_SMALL_SIZES);
+  MemoryContext caller = MemoryContextSwitchTo(own);
+  varrow_state *state = palloc(sizeof *state);
+  EOH_init_header(&state->header, &varrow_state_methods, own);
+  state->histogram = hist_fast_alloc_with_allocator(&varrow_allocator);
+  MemoryContextSwitchTo(caller);
+  return state;
+}
+
+/* The state that a varrow datum's expanded form holds, or NULL for a flat
+ * (stored) value. */
+static varrow_state *varrow_state_of(Datum value) {
+  ExpandedObjectHeader *header;
+  if (!VARATT_IS_EXTERNAL_EXPANDED(DatumGetPointer(value))) return NULL;
+  header = DatumGetEOHP(value);
+  return header->eoh_methods == &varrow_state_methods ? (varrow_state *)header : NULL;
+}
+
+static Datum varrow_state_datum(varrow_state *state) { return EOHPGetRWDatum(&state->header); }
+
+/* Bucket records of a stored value, as hist_serialize writes them: val, exp,
+ * a width byte t and t + 1 count bytes, least significant first. */
+enum {
+  varrow_record_header_bytes = 2,
+  varrow_bucket_header_bytes = 3,
+  varrow_max_count_bytes = 8,
+};
+
+/* Adds a stored record's buckets into the state one by one: the fast index
+ * finds each bucket in constant time, and nothing is allocated unless a
+ * bucket is new to the state. */
+static void varrow_add_record(histogram *state, const bytea *value) {
+  const uint8 *record = (const uint8 *)VARDATA_ANY(value);
+  const size_t length = VARSIZE_ANY_EXHDR(value);
+  size_t position = varrow_record_header_bytes;
+  int remaining = length < varrow_record_header_bytes ? -1 : (record[0] << 8) | record[1];
+  for (; remaining > 0; --remaining) {
+    const hist_bucket bucket = {(int8)record[position], (int8)record[position + 1]};
+    const size_t count_bytes = position + varrow_bucket_header_bytes <= length ? record[position + 2] + 1u : 0;
+    uint64 count = 0;
+    if (count_bytes == 0 || count_bytes > varrow_max_count_bytes ||
+        position + varrow_bucket_header_bytes + count_bytes > length)
+      break;
+    position += varrow_bucket_header_bytes;
+    for (size_t byte = 0; byte < count_bytes; ++byte) count |= (uint64)record[position + byte] << (8 * byte);
+    position += count_bytes;
+    hist_insert_raw(state, bucket, count);
+  }
+  if (remaining != 0 || position != length)
+    ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow value")));
+}
+
+/* Adds a varrow value, stored or a state, into the state. */
+static void varrow_state_add(varrow_state *state, Datum value) {
+  const varrow_state *other = varrow_state_of(value);
+  const bytea *record = other == NULL ? (const bytea *)PG_DETOAST_DATUM_PACKED(value) : NULL;
+  MemoryContext caller = MemoryContextSwitchTo(state->header.eoh_context);
+  if (other != NULL)
+    varrow_accumulate(state->histogram, other->histogram);
+  else
+    varrow_add_record(state->histogram, record);
+  MemoryContextSwitchTo(caller);
+}
+
+/* The state to update: the read-write object that the executor hands back
+ * row after row, or a new one on the group's first row.  A state that comes
+ * flattened or read-only is copied, never changed. */
+static varrow_state *varrow_state_for_update(FunctionCallInfo fcinfo) {
+  MemoryContext context = varrow_aggregate_context(fcinfo);
+  varrow_state *state;
+  if (!PG_ARGISNULL(0) && VARATT_IS_EXTERNAL_EXPANDED_RW(DatumGetPointer(PG_GETARG_DATUM(0))) &&
+      (state = varrow_state_of(PG_GETARG_DATUM(0))) != NULL)
+    return state;
+  state = varrow_state_create(context);
+  if (!PG_ARGISNULL(0)) varrow_state_add(state, PG_GETARG_DATUM(0));
+  return state;
+}
+
+static Datum varrow_unchanged_state(FunctionCallInfo fcinfo) {
+  varrow_aggregate_context(fcinfo);
+  if (PG_ARGISNULL(0)) PG_RETURN_NULL();
+  PG_RETURN_DATUM(PG_GETARG_DATUM(0));
+}
+
+/* The state as a stored record: the aggregate's result. */
+static bytea *varrow_state_record(Datum value) {
+  const varrow_state *state = varrow_state_of(value);
+  return state == NULL ? (bytea *)PG_DETOAST_DATUM_COPY(value) : varrow_from_histogram(state->histogram);
+}
+
+/* ---- Transition, combine and final functions --------------------------- */
+
+static Datum varrow_agg_add(FunctionCallInfo fcinfo, uint64 count) {
+  varrow_state *state = varrow_state_for_update(fcinfo);
+  if (count != 0) {
+    MemoryContext caller = MemoryContextSwitchTo(state->header.eoh_context);
+    hist_insert(state->histogram, PG_GETARG_FLOAT8(1), count);
+    MemoryContextSwitchTo(caller);
+  }
+  return varrow_state_datum(state);
+}
+
+PG_FUNCTION_INFO_V1(varrow_agg_transfn);
+Datum varrow_agg_transfn(PG_FUNCTION_ARGS) {
+  if (PG_ARGISNULL(1)) return varrow_unchanged_state(fcinfo);
+  return varrow_agg_add(fcinfo, 1);
+}
+
+PG_FUNCTION_INFO_V1(varrow_agg_count_transfn);
+Datum varrow_agg_count_transfn(PG_FUNCTION_ARGS) {
+  int64 count;
+  if (PG_ARGISNULL(1) || PG_ARGISNULL(2)) return varrow_unchanged_state(fcinfo);
+  count = PG_GETARG_INT64(2);
+  if (count < 0)
+    ereport(ERROR, (errcode(ERRCODE_INVALID_PARAMETER_VALUE),
+                    errmsg("varrow_agg count must not be negative: " INT64_FORMAT, count)));
+  return varrow_agg_add(fcinfo, (uint64)count);
+}
+
+/* varrow_merge's transition and every aggregate's combine function: the
+ * second argument, a stored value or another state, added into the state. */
+static Datum varrow_state_merge(FunctionCallInfo fcinfo) {
+  varrow_state *state;
+  if (PG_ARGISNULL(1)) return varrow_unchanged_state(fcinfo);
+  state = varrow_state_for_update(fcinfo);
+  varrow_state_add(state, PG_GETARG_DATUM(1));
+  return varrow_state_datum(state);
+}
+
+PG_FUNCTION_INFO_V1(varrow_state_combine);
+Datum varrow_state_combine(PG_FUNCTION_ARGS) { return varrow_state_merge(fcinfo); }
+
+PG_FUNCTION_INFO_V1(varrow_state_final);
+Datum varrow_state_final(PG_FUNCTION_ARGS) {
+  varrow_aggregate_context(fcinfo);
+  PG_RETURN_BYTEA_P(varrow_state_record(PG_GETARG_DATUM(0)));
+}
+
+/* ---- Version 1.0's aggregates -------------------------------------------- */
+
+/* Version 1.0 declared the state internal, with these serialization
+ * functions for parallel workers; the functions above take its states too,
+ * so a database keeps working until ALTER EXTENSION varrow UPDATE. */
+PG_FUNCTION_INFO_V1(varrow_merge_transfn);
+Datum varrow_merge_transfn(PG_FUNCTION_ARGS) { return varrow_state_merge(fcinfo); }
+
+PG_FUNCTION_INFO_V1(varrow_state_serialize);
+Datum varrow_state_serialize(PG_FUNCTION_ARGS) {
+  varrow_aggregate_context(fcinfo);
+  PG_RETURN_BYTEA_P(varrow_state_record(PG_GETARG_DATUM(0)));
+}
+
+PG_FUNCTION_INFO_V1(varrow_state_deserialize);
+Datum varrow_state_deserialize(PG_FUNCTION_ARGS) {
+  const bytea *serialized = PG_GETARG_BYTEA_PP(0);
+  varrow_state *state = varrow_state_create(varrow_aggregate_context(fcinfo));
+  histogram *h;
+  MemoryContext caller;
+  if (!varrow_read_record(VARDATA_ANY(serialized), VARSIZE_ANY_EXHDR(serialized), &h))
+    ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow aggregate state")));
+  caller = MemoryContextSwitchTo(state->header.eoh_context);
+  varrow_accumulate(state->histogram, h);
+  MemoryContextSwitchTo(caller);
+  return varrow_state_datum(state);
+}

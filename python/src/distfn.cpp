@@ -1,0 +1,132 @@
+// The distfn front ends and quantile functions for varrow.distfn: each runs
+// over the columns of a (count, n) array of quantities without the GIL.
+#include <array>
+#include <string>
+#include <utility>
+
+#include "bindings.hpp"
+#include "distfn.h"
+
+namespace varrow_python {
+
+namespace {
+
+constexpr size_t max_quantities = 7;
+using FrontEndCall = void (*)(int which, double *quantities, int *status, double *bound);
+using QuantileCall = int (*)(double *quantities);
+
+// A front end called with its quantities taken from an array, in order.
+template <auto function, size_t count>
+void call_front_end(int which, double *q, int *status, double *bound) {
+  [&]<size_t... i>(std::index_sequence<i...>) {
+    function(&which, &q[i]..., status, bound);
+  }(std::make_index_sequence<count>{});
+}
+
+// A quantile function called on its front end's quantities: it reads p and q,
+// writes the outputs that follow them (x and y for the beta, else one) and
+// reads the parameters after those.
+template <auto function, size_t count, size_t outputs = 1>
+int call_quantile(double *q) {
+  return [&]<size_t... o, size_t... i>(std::index_sequence<o...>, std::index_sequence<i...>) {
+    return function(q[0], q[1], q[2 + outputs + i]..., &q[2 + o]...);
+  }(std::make_index_sequence<outputs>{}, std::make_index_sequence<count - 2 - outputs>{});
+}
+
+struct FrontEnd {
+  const char *name;
+  size_t quantities;
+  FrontEndCall call;
+  QuantileCall quantile;
+};
+
+// A front end and its quantile function, which take count quantities.
+template <auto front_end, auto inverse, size_t count, size_t outputs = 1>
+constexpr FrontEnd entry(const char *name) {
+  return {name, count, call_front_end<front_end, count>, call_quantile<inverse, count, outputs>};
+}
+
+constexpr std::array front_ends{
+    entry<cdfbet, invbet, 6, 2>("cdfbet"), entry<cdfbin, invbin, 6>("cdfbin"),
+    entry<cdfchi, invchi, 4>("cdfchi"),    entry<cdfchn, invchn, 5>("cdfchn"),
+    entry<cdff, invf, 5>("cdff"),          entry<cdffnc, invfnc, 6>("cdffnc"),
+    entry<cdfgam, invgam, 5>("cdfgam"),    entry<cdfnbn, invnbn, 6>("cdfnbn"),
+    entry<cdfnor, invnor, 5>("cdfnor"),    entry<cdfpoi, invpoi, 4>("cdfpoi"),
+    entry<cdft, invt, 4>("cdft"),
+};
+
+const FrontEnd &front_end_named(const std::string &name) {
+  const auto found = std::find_if(front_ends.begin(), front_ends.end(),
+                                  [&](const FrontEnd &f) { return name == f.name; });
+  if (found == front_ends.end()) throw py::value_error("no front end " + name);
+  return *found;
+}
+
+// Runs solve_column(column, &status, &bound) on every column of quantities
+// (a C-ordered float64 array of shape (count, n), updated in place) without
+// the GIL.  None when all succeed, else (column, status, bound) of the first
+// failure.
+template <typename SolveColumn>
+py::object each_column(const FrontEnd &entry, py::array_t<double> &quantities, SolveColumn solve_column) {
+  if (quantities.ndim() != 2 || static_cast<size_t>(quantities.shape(0)) != entry.quantities ||
+      !(quantities.flags() & py::array::c_style) || !quantities.writeable())
+    throw py::value_error("quantities must be a writable C-ordered array of shape (" +
+                          std::to_string(entry.quantities) + ", n)");
+  const py::ssize_t n = quantities.shape(1);
+  double *data = quantities.mutable_data();
+  py::ssize_t failed = -1;
+  int status = 0;
+  double bound = 0;
+  {
+    py::gil_scoped_release release;
+    std::array<double, max_quantities> column;
+    for (py::ssize_t j = 0; j < n && failed < 0; ++j) {
+      for (size_t k = 0; k < entry.quantities; ++k) column[k] = data[k * n + j];
+      solve_column(column.data(), &status, &bound);
+      if (status != 0) failed = j;
+      for (size_t k = 0; k < entry.quantities; ++k) data[k * n + j] = column[k];
+    }
+  }
+  if (failed < 0) return py::none();
+  return py::make_tuple(failed, status, bound);
+}
+
+// Solves case which of the named front end for every column of quantities.
+py::object solve(const std::string &name, int which, py::array_t<double> quantities) {
+  const FrontEnd &entry = front_end_named(name);
+  return each_column(entry, quantities, [&](double *column, int *status, double *bound) {
+    entry.call(which, column, status, bound);
+  });
+}
+
+// Fills in case 2 of the named front end for every column of quantities with
+// its full-precision quantile function.  The quantile functions report no
+// bound: a range limit is the output they set, and for any other failure the
+// front end's own case 2 on the same quantities gives it (its argument checks
+// are the same).
+py::object quantile(const std::string &name, py::array_t<double> quantities) {
+  const FrontEnd &entry = front_end_named(name);
+  return each_column(entry, quantities, [&](double *column, int *status, double *bound) {
+    std::array<double, max_quantities> given;
+    std::copy_n(column, entry.quantities, given.begin());
+    *status = entry.quantile(column);
+    if (*status == 0) return;
+    *bound = column[2];
+    if (*status != 1 && *status != 2) {
+      int front_end_status = 0;
+      entry.call(2, given.data(), &front_end_status, bound);
+    }
+  });
+}
+
+}  // namespace
+
+void bind_distfn(py::module_ &m) {
+  m.def("solve", &solve, py::arg("front_end"), py::arg("which"), py::arg("quantities").noconvert(),
+        "Runs a distfn front end on each column of a (count, n) float64 array in place.");
+  m.def("quantile", &quantile, py::arg("front_end"), py::arg("quantities").noconvert(),
+        "Solves a front end's case 2 with its full-precision quantile function on each column of a\n"
+        "(count, n) float64 array in place.");
+}
+
+}  // namespace varrow_python
