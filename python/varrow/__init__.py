@@ -16,7 +16,7 @@ import os
 
 import numpy as np
 
-from ._core import Histogram, Recorder, merge
+from ._core import Histogram, Recorder, merge, __version__
 from . import distfn
 
 __all__ = ["Histogram", "Recorder", "merge", "read_lines", "heatmap", "distfn"]
