@@ -14,7 +14,7 @@ never wider than a tenth of its value.  Histograms travel as a compact record
 """
 import os
 
-from ._core import Histogram, merge
+from ._core import Histogram, merge, __version__
 from . import distfn
 
 __all__ = ["Histogram", "merge", "read_lines", "distfn"]
