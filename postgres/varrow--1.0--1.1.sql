@@ -4,7 +4,7 @@
 -- (a view that uses them must be dropped before the update and made again).
 -- New: varrow_agg over intervals, the - operator, comparison by content with
 -- hash and B-tree operator classes, casts to and from bytea, histograms from
--- exponential buckets and from explicit bounds.
+-- exponential buckets and from explicit bounds, varrow_version().
 \echo Use "ALTER EXTENSION varrow UPDATE TO '1.1'" to load this file. \quit
 
 DROP AGGREGATE varrow_agg(double precision);
@@ -179,3 +179,8 @@ CREATE FUNCTION varrow_from_explicit_bounds(bounds double precision[], counts bi
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
 COMMENT ON FUNCTION varrow_from_explicit_bounds(double precision[], bigint[]) IS
   'histogram of counts in the bins between explicit bounds (Prometheus, OpenTelemetry explicit buckets)';
+
+-- The version of the project whose library the module holds.
+CREATE FUNCTION varrow_version() RETURNS text
+  AS 'MODULE_PATHNAME' LANGUAGE C STABLE STRICT PARALLEL SAFE;
+COMMENT ON FUNCTION varrow_version() IS 'version of the varrow project (programs, libraries, this module)';

@@ -218,3 +218,8 @@ CREATE FUNCTION varrow_from_explicit_bounds(bounds double precision[], counts bi
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
 COMMENT ON FUNCTION varrow_from_explicit_bounds(double precision[], bigint[]) IS
   'histogram of counts in the bins between explicit bounds (Prometheus, OpenTelemetry explicit buckets)';
+
+-- The version of the project whose library the module holds.
+CREATE FUNCTION varrow_version() RETURNS text
+  AS 'MODULE_PATHNAME' LANGUAGE C STABLE STRICT PARALLEL SAFE;
+COMMENT ON FUNCTION varrow_version() IS 'version of the varrow project (programs, libraries, this module)';
