@@ -10,6 +10,10 @@
 #include <stdint.h>
 #include <sys/types.h>
 
+/* VARROW_VERSION_MAJOR, _MINOR, _PATCH and _STRING: the version of these
+ * headers. */
+#include "varrow_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -19,6 +23,12 @@ extern "C" {
 #if defined(__GNUC__)
 #pragma GCC visibility push(default)
 #endif
+
+/* ---- Version ------------------------------------------------------------ */
+
+/* The version of the library linked in, as VARROW_VERSION_STRING ("0.2.0");
+ * it differs from the headers' macros only when a shared library was swapped. */
+const char *hist_version(void);
 
 /* ---- Buckets ------------------------------------------------------------ */
 
@@ -137,6 +147,9 @@ uint64_t hist_sample_count(const histogram *h);
 typedef struct hist_recorder hist_recorder;
 /* A new, empty recorder, or NULL when memory is missing. */
 hist_recorder *hist_recorder_alloc(void);
+/* The same, taking all of the recorder's memory from allocator, which any
+ * inserting thread may call. */
+hist_recorder *hist_recorder_alloc_with_allocator(const hist_allocator *allocator);
 /* Releases r (NULL does nothing); no thread may use it any more. */
 void hist_recorder_free(hist_recorder *r);
 /* As hist_insert, hist_insert_intscale and hist_insert_corrected: the amount
@@ -147,7 +160,8 @@ uint64_t hist_recorder_insert_intscale(hist_recorder *r, int64_t value, int scal
 uint64_t hist_recorder_insert_corrected(hist_recorder *r, double value, double expected_interval, uint64_t count);
 /* Adds everything recorded since the last reset into out (a plain or fast
  * histogram); with reset set, starts a new interval.  0, or -1 on failure
- * (out unchanged): r or out NULL, or memory missing. */
+ * (out and the interval unchanged): r or out NULL, memory missing (working
+ * memory comes from out's allocator), or out would pass 65,535 buckets. */
 int hist_recorder_snapshot(hist_recorder *r, histogram *out, int reset);
 
 /* ---- Serialized form ---------------------------------------------------- */
@@ -257,6 +271,9 @@ void hist_clamp(histogram *h, double lower, double upper);
  * mbe count as zero, those at mbe keep one significant digit, the others
  * stay.  src may be NULL (empty result); src is not changed. */
 histogram *hist_compress_mbe(const histogram *src, int8_t mbe);
+/* As hist_compress_mbe, the result taking its memory from allocator.  Both
+ * return NULL when the allocator fails. */
+histogram *hist_compress_mbe_with_allocator(const histogram *src, int8_t mbe, const hist_allocator *allocator);
 /* Thins h as if each sample were kept with probability ratio (below 0 keeps
  * none, above 1 keeps all): each non-empty entry draws one drand48() number
  * and its count becomes a binomial draw.  Empty entries are dropped.  A NaN
@@ -286,6 +303,79 @@ typedef enum hist_adhoc_mode {
  * by mode (a hist_adhoc_mode); open end bins are placed one neighbouring
  * width beyond their finite edge.  NULL bins give an empty histogram. */
 histogram *hist_create_approximation_from_adhoc(int mode, const hist_adhoc_bin *bins, uint64_t nbins);
+/* As hist_create_approximation_from_adhoc, the result taking its memory from
+ * allocator.  Both return NULL when the allocator fails. */
+histogram *hist_create_approximation_from_adhoc_with_allocator(int mode, const hist_adhoc_bin *bins, uint64_t nbins,
+                                                               const hist_allocator *allocator);
+
+/* ---- Exponential and explicit-bound histograms -------------------------- */
+
+/* The exponential histograms of OpenTelemetry: at scale s the base is
+ * 2^(2^-s), and index i of a side holds the magnitudes in (base^i,
+ * base^(i+1)].  Both directions share each bucket's count among the buckets
+ * of the other scheme that it overlaps, in proportion to the overlap's width
+ * on a log scale, by cumulative rounding: every count stays whole, the total
+ * stays exact, and samples never leave their bucket's range (so counts below
+ * the powers of two that are bucket edges, 0.25 .. 64, survive a round trip
+ * exactly). */
+#define HIST_EXPONENTIAL_MIN_SCALE (-10)
+#define HIST_EXPONENTIAL_MAX_SCALE 20
+
+/* One side (positive or negative magnitudes): counts[k] belongs to index
+ * offset + k. */
+typedef struct hist_exponential_side {
+  int32_t offset;
+  uint64_t length;
+  uint64_t *counts;
+} hist_exponential_side;
+
+typedef struct hist_exponential {
+  int scale;
+  uint64_t zero_count;
+  hist_exponential_side positive;
+  hist_exponential_side negative;
+} hist_exponential;
+
+/* A new histogram (from allocator; NULL means default_allocator) holding the
+ * exponential histogram e: zero_count in the zero bucket, magnitudes from
+ * 1e128 up in the NaN bucket, below 1e-128 in the zero bucket.  NULL when e
+ * is invalid (NULL, scale outside -10..20, counts NULL with a length, an
+ * index past 2^31 - 1, counts whose total passes 2^64 - 1) or the allocator
+ * fails.  The caller frees the result. */
+histogram *hist_from_exponential(const hist_exponential *e, const hist_allocator *allocator);
+/* The layout of h at scale: out's scale, zero_count and each side's offset
+ * and length (0 when the side is empty; counts untouched).  The NaN bucket's
+ * samples take the positive index just above 1e128.  0, or -1 when out is
+ * NULL, the scale is out of range or an index would pass the 32-bit range.
+ * h may be NULL (empty). */
+int hist_exponential_layout(const histogram *h, int scale, hist_exponential *out);
+/* Fills out's counts (buffers of the lengths that hist_exponential_layout
+ * gave, at out->scale): 0, or -1 (nothing written) when the layout does not
+ * match or a side's counts are NULL with a length.  Counts saturate. */
+int hist_to_exponential(const histogram *h, hist_exponential *out);
+/* The finest scale in -10..20 at which neither side of h needs more than
+ * max_buckets indices (-10 when none does, 20 for an empty histogram). */
+int hist_exponential_scale_for(const histogram *h, uint64_t max_buckets);
+
+/* Explicit bounds, as Prometheus and OpenTelemetry write them: n ascending
+ * finite bounds make n + 1 bins, (-inf, b0], (b0, b1], ..., (b(n-1), +inf).
+ * A new histogram (allocator as above) with counts[i] samples of bin i placed
+ * at one value inside the bin: the middle of a closed bin; for the first,
+ * half of b0 when b0 is positive (as if the bin began at 0), b0 when it is 0,
+ * one neighbouring width below it otherwise; for the last, above b(n-1) by
+ * the previous bin's width, but by no more than |b(n-1)| (1 with no
+ * neighbour and b(n-1) 0).  Every bound that is a bucket edge keeps the
+ * exact count below it.  NULL when the bounds are not finite and strictly
+ * ascending, ncounts is not n + 1, counts or bounds are NULL with a length,
+ * the total passes 2^64 - 1, or the allocator fails. */
+histogram *hist_from_explicit_bounds(const double *bounds, size_t nbounds, const uint64_t *counts, size_t ncounts,
+                                     const hist_allocator *allocator);
+/* The other way: counts[i] (nbounds + 1 of them) receives h's samples in bin
+ * i, each bucket's samples taken as spread evenly over the bucket (a bound
+ * on a bucket edge splits no bucket; the NaN bucket counts in the last bin).
+ * 0, or -1 (nothing written) when the bounds are not finite and strictly
+ * ascending or counts is NULL.  h may be NULL (all 0).  Counts saturate. */
+int hist_to_explicit_bounds(const histogram *h, const double *bounds, size_t nbounds, uint64_t *counts);
 
 #if defined(__GNUC__)
 #pragma GCC visibility pop
