@@ -7,6 +7,10 @@
 #ifndef DISTFN_H
 #define DISTFN_H
 
+/* DISTFN_VERSION_MAJOR, _MINOR, _PATCH and _STRING: the version of these
+ * headers. */
+#include "distfn_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -16,6 +20,12 @@ extern "C" {
 #if defined(__GNUC__)
 #pragma GCC visibility push(default)
 #endif
+
+/* ---- Version ------------------------------------------------------------ */
+
+/* The version of the library linked in, as DISTFN_VERSION_STRING ("0.2.0");
+ * it differs from the headers' macros only when a shared library was swapped. */
+const char *distfn_version(void);
 
 /* ---- Integer machine constants ------------------------------------------ */
 
@@ -181,6 +191,30 @@ void cumchi(double *x, double *df, double *cum, double *ccum);
 void cumchn(double *x, double *df, double *pnonc, double *cum, double *ccum);
 /* Poisson distribution with mean xlam: *cum = probability of s or fewer events. */
 void cumpoi(double *s, double *xlam, double *cum, double *ccum);
+
+/* ---- Densities and probability masses ---------------------------------- */
+
+/* Each writes the density of its law at the value (the probability mass at
+ * an integer count for the binomial, negative binomial and Poisson laws, 0 at
+ * a count that is not an integer) to *pdf.  Arguments are those of the
+ * front end's case 1 without p and q, checked as it checks them: *status 0,
+ * or -k for the argument at position k of the front end (counting which as
+ * 1) out of range, NaN or infinite, or 4 for a complement pair that does not
+ * sum to 1, with *bound as the front end reports it; *pdf is then unset.
+ * A density that is infinite at the end of its range (a shape below 1 at 0)
+ * gives +inf there. */
+void pdfbet(double *x, double *y, double *a, double *b, double *pdf, int *status, double *bound);
+void pdfbin(double *s, double *xn, double *pr, double *ompr, double *pdf, int *status, double *bound);
+void pdfchi(double *x, double *df, double *pdf, int *status, double *bound);
+void pdfchn(double *x, double *df, double *pnonc, double *pdf, int *status, double *bound);
+void pdff(double *f, double *dfn, double *dfd, double *pdf, int *status, double *bound);
+void pdffnc(double *f, double *dfn, double *dfd, double *pnonc, double *pdf, int *status, double *bound);
+/* scale is the rate of x, as in cdfgam: the density of x is scale g(x scale). */
+void pdfgam(double *x, double *shape, double *scale, double *pdf, int *status, double *bound);
+void pdfnbn(double *s, double *xn, double *pr, double *ompr, double *pdf, int *status, double *bound);
+void pdfnor(double *x, double *mean, double *sd, double *pdf, int *status, double *bound);
+void pdfpoi(double *s, double *xlam, double *pdf, int *status, double *bound);
+void pdft(double *t, double *df, double *pdf, int *status, double *bound);
 
 /* ---- Inverse incomplete gamma ratio ------------------------------------- */
 

@@ -119,13 +119,22 @@ double hist_adhoc_placement(int mode, const hist_adhoc_bin *bins, uint64_t nbins
   return value;
 }
 
-extern "C" histogram *hist_create_approximation_from_adhoc(int mode, const hist_adhoc_bin *bins, uint64_t nbins) {
+extern "C" histogram *hist_create_approximation_from_adhoc_with_allocator(int mode, const hist_adhoc_bin *bins,
+                                                                         uint64_t nbins,
+                                                                         const hist_allocator *allocator) {
   if (bins == nullptr) nbins = 0;
-  // Capped before narrowing to int, so a huge count cannot wrap.
+  // Room for a bucket per bin, and for every bucket there is from 46,082
+  // bins on: no insertion grows the array, so none can fail.  Capped before
+  // narrowing to int, so a huge count cannot wrap.
   const int capacity = static_cast<int>(std::min<uint64_t>(nbins, hist_max_conversion_buckets));
-  histogram *h = hist_alloc_nbins(capacity);
+  histogram *h = hist_alloc_nbins_with_allocator(capacity, allocator);
+  if (h == nullptr) return nullptr;
   double prev_width = 0;
   for (uint64_t i = 0; i < nbins; ++i)
     hist_insert(h, hist_adhoc_placement(mode, bins, nbins, i, &prev_width), bins[i].count);
   return h;
+}
+
+extern "C" histogram *hist_create_approximation_from_adhoc(int mode, const hist_adhoc_bin *bins, uint64_t nbins) {
+  return hist_create_approximation_from_adhoc_with_allocator(mode, bins, nbins, &default_allocator);
 }

@@ -203,6 +203,9 @@ ssize_t hist_decode_record(const void *buff, ssize_t buff_len, histogram *decode
 // Adds the record's buckets into h, all or nothing: the bytes consumed, or
 // -1 with h unchanged.  With whole set, bytes left after the record fail too.
 ssize_t hist_add_record(histogram *h, const void *buff, ssize_t buff_len, bool whole);
+// Sorts n entries into bucket order, adding up the counts of repeated
+// buckets (saturating): the number of entries left.
+int hist_sort_and_merge_repeats(hist_bucket_entry *entries, int n);
 // Adds src's counts into tgt (saturating) in place, giving tgt the buckets it
 // lacks first: false, with tgt unchanged, when tgt would pass 65,535 buckets
 // or memory is missing.  src is sorted and holds no repeated bucket.

@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <bit>
 #include <climits>
-#include <cstdlib>
 #include <cstring>
 
 #include "hist_internal.hpp"
@@ -13,7 +12,8 @@
 namespace {
 
 // hist_accumulate merges up to this many sources, plus the target's
-// snapshot, in working memory on the stack; more take one block from malloc.
+// snapshot, in working memory on the stack; more take one block from the
+// target's allocator.
 constexpr int local_accumulate_sources = 1024;
 constexpr int local_merge_sources = local_accumulate_sources + 1;
 constexpr uint64_t negative_half = uint64_t{1} << 63;
@@ -37,7 +37,7 @@ using merge_callback = void (*)(histogram *tgt, int tgt_pos, const histogram *sr
 // its head position, its link in a group and a heap slot.
 class merge_memory {
  public:
-  explicit merge_memory(int n) {
+  merge_memory(int n, const hist_allocator *allocator) : allocator_(allocator) {
     if (n <= local_merge_sources) {
       sources = local_sources_;
       heap = local_heap_;
@@ -46,7 +46,7 @@ class merge_memory {
       return;
     }
     const auto count = static_cast<size_t>(n);
-    block_ = std::malloc(count * (sizeof(*sources) + sizeof(*heap) + sizeof(*next) + sizeof(*heads)));
+    block_ = allocator->malloc(count * (sizeof(*sources) + sizeof(*heap) + sizeof(*next) + sizeof(*heads)));
     if (block_ == nullptr) return;
     // Carved in order of decreasing alignment.
     sources = static_cast<const histogram **>(block_);
@@ -54,7 +54,7 @@ class merge_memory {
     next = reinterpret_cast<uint32_t *>(heap + count);
     heads = reinterpret_cast<uint16_t *>(next + count);
   }
-  ~merge_memory() { std::free(block_); }
+  ~merge_memory() { allocator_->free(block_); }
   merge_memory(const merge_memory &) = delete;
   merge_memory &operator=(const merge_memory &) = delete;
 
@@ -66,6 +66,7 @@ class merge_memory {
   uint16_t *heads = nullptr;
 
  private:
+  const hist_allocator *allocator_;
   void *block_ = nullptr;
   const histogram *local_sources_[local_merge_sources];
   uint64_t local_heap_[local_merge_sources];
@@ -218,11 +219,12 @@ constexpr int dense_words = (dense_slots + word_bits - 1) / word_bits;
 // the result equals that of the k-way merge.
 class dense_table {
  public:
-  dense_table()
-      : block_(std::calloc(1, dense_words * sizeof(uint64_t) + dense_slots * sizeof(hist_bucket_entry))),
+  explicit dense_table(const hist_allocator *allocator)
+      : allocator_(allocator),
+        block_(allocator->calloc(1, dense_words * sizeof(uint64_t) + dense_slots * sizeof(hist_bucket_entry))),
         present_(static_cast<uint64_t *>(block_)),
         slots_(reinterpret_cast<hist_bucket_entry *>(present_ + dense_words)) {}
-  ~dense_table() { std::free(block_); }
+  ~dense_table() { allocator_->free(block_); }
   dense_table(const dense_table &) = delete;
   dense_table &operator=(const dense_table &) = delete;
 
@@ -255,6 +257,7 @@ class dense_table {
   }
 
  private:
+  const hist_allocator *allocator_;
   void *block_;
   uint64_t *present_;
   hist_bucket_entry *slots_;
@@ -484,7 +487,7 @@ int accumulate_dense(dense_table &table, histogram *tgt, const histogram *const 
 
 int accumulate_by_heap(histogram *tgt, const histogram *const *src, int cnt, const histogram &snapshot) {
   const int total = cnt + 1;
-  merge_memory memory(total);
+  merge_memory memory(total, tgt->allocator);
   if (!memory.ready()) return -1;
   for (int i = 0; i < cnt; ++i) memory.sources[i] = source_or_snapshot(src[i], tgt, snapshot);
   memory.sources[cnt] = &snapshot;
@@ -515,7 +518,7 @@ int hist_accumulate(histogram *tgt, const histogram *const *src, int cnt) {
   if (takes_dense_path(tgt, src, cnt)) {
     // Without the table the heap merge still serves, in local memory up to
     // 1,024 sources.
-    dense_table table;
+    dense_table table(tgt->allocator);
     if (table.ready()) return accumulate_dense(table, tgt, src, cnt, snapshot);
   }
   return accumulate_by_heap(tgt, src, cnt, snapshot);

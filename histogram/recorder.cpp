@@ -7,8 +7,8 @@
 // plain load and store (atomic, so that the reader sees whole values);
 // counts only grow, so the difference between two readings is exactly the
 // samples recorded in between, and each sample is reported once.
+#include <algorithm>
 #include <atomic>
-#include <cstdlib>
 #include <new>
 
 #include "hist_internal.hpp"
@@ -22,6 +22,7 @@ struct shard {
   shard *next;
   count_page *pages[hist_fast_pages];     // written by the owner, published with release
   count_page *reported[hist_fast_pages];  // the counts reported so far; the snapshot's alone
+  int taken_entries;                      // the snapshot's: this shard's entries in the current snapshot
 };
 
 // Unique per recorder ever made, so that a thread's cache cannot confuse a
@@ -46,6 +47,7 @@ count_page *load_page(count_page *&slot, std::memory_order order) {
 
 struct hist_recorder {
   uint64_t serial;
+  const hist_allocator *allocator;
   std::atomic<shard *> shards;
   std::atomic<bool> snapshotting;
 };
@@ -57,7 +59,7 @@ shard *find_or_add_shard(hist_recorder *r) {
   shard *head = r->shards.load(std::memory_order_acquire);
   for (shard *s = head; s; s = s->next)
     if (s->owner == me) return s;
-  auto *s = static_cast<shard *>(std::calloc(1, sizeof(shard)));
+  auto *s = static_cast<shard *>(r->allocator->calloc(1, sizeof(shard)));
   if (!s) return nullptr;
   s->owner = me;
   s->next = head;
@@ -82,7 +84,7 @@ uint64_t record(hist_recorder *r, hist_bucket b, uint64_t n) {
   count_page *&slot = s->pages[static_cast<uint8_t>(b.exp)];
   count_page *page = load_page(slot, std::memory_order_relaxed);
   if (!page) [[unlikely]] {
-    page = static_cast<count_page *>(std::calloc(1, sizeof(count_page)));
+    page = static_cast<count_page *>(r->allocator->calloc(1, sizeof(count_page)));
     if (!page) return 0;
     std::atomic_ref<count_page *>(slot).store(page, std::memory_order_release);
   }
@@ -98,52 +100,120 @@ bool prepare_reported(hist_recorder *r) {
   for (shard *s = r->shards.load(std::memory_order_acquire); s; s = s->next)
     for (int e = 0; e < hist_fast_pages; ++e) {
       if (s->reported[e] || !load_page(s->pages[e], std::memory_order_acquire)) continue;
-      s->reported[e] = static_cast<count_page *>(std::calloc(1, sizeof(count_page)));
+      s->reported[e] = static_cast<count_page *>(r->allocator->calloc(1, sizeof(count_page)));
       if (!s->reported[e]) return false;
     }
   return true;
 }
 
-void report(hist_recorder *r, histogram *out, bool reset) {
-  for (shard *s = r->shards.load(std::memory_order_acquire); s; s = s->next)
+// Calls visit(s, e, v, now, reported) for every count of every shard from
+// head on that has a page of reported counts: the snapshot's walk.
+template <class Visit>
+void for_each_count(shard *head, Visit visit) {
+  for (shard *s = head; s; s = s->next)
     for (int e = 0; e < hist_fast_pages; ++e) {
       count_page *page = s->reported[e] ? load_page(s->pages[e], std::memory_order_acquire) : nullptr;
       if (!page) continue;
       uint64_t *reported = *s->reported[e];
-      for (int v = 0; v < hist_fast_page_slots; ++v) {
-        const uint64_t now = std::atomic_ref<uint64_t>((*page)[v]).load(std::memory_order_relaxed);
-        if (now == reported[v]) continue;
-        hist_insert_raw(out, hist_bucket{static_cast<int8_t>(v), static_cast<int8_t>(e)}, now - reported[v]);
-        if (reset) reported[v] = now;
-      }
+      for (int v = 0; v < hist_fast_page_slots; ++v)
+        visit(s, e, v, std::atomic_ref<uint64_t>((*page)[v]).load(std::memory_order_relaxed), reported[v]);
     }
 }
 
-void free_pages(count_page **pages) {
-  for (int e = 0; e < hist_fast_pages; ++e) std::free(pages[e]);
+hist_bucket bucket_of_slot(int e, int v) { return hist_bucket{static_cast<int8_t>(v), static_cast<int8_t>(e)}; }
+
+// The counts that grew since they were last reported, in walk order: per
+// shard its taken entries.  Counts that grow only after the first pass are
+// left to the next snapshot when there is no room for them.
+int take_growth(shard *head, hist_bucket_entry *taken, int room) {
+  int filled = 0;
+  for (shard *s = head; s; s = s->next) s->taken_entries = 0;
+  for_each_count(head, [&](shard *s, int e, int v, uint64_t now, uint64_t reported) {
+    if (now == reported || filled == room) return;
+    taken[filled++] = hist_bucket_entry{bucket_of_slot(e, v), now - reported};
+    ++s->taken_entries;
+  });
+  return filled;
+}
+
+// Marks the taken growth as reported: each shard's entries, in walk order,
+// name its counts by their buckets.
+void mark_reported(shard *head, const hist_bucket_entry *taken) {
+  for (shard *s = head; s; s = s->next)
+    for (int i = 0; i < s->taken_entries; ++i, ++taken) {
+      const hist_bucket b = taken->bucket;
+      (*s->reported[static_cast<uint8_t>(b.exp)])[static_cast<uint8_t>(b.val)] += taken->count;
+    }
+}
+
+// Working memory for n entries from the histogram's allocator, released
+// when it goes.
+class entry_array {
+ public:
+  entry_array(int n, const hist_allocator *allocator)
+      : allocator_(allocator),
+        data_(static_cast<hist_bucket_entry *>(allocator->malloc(static_cast<size_t>(n) * sizeof(hist_bucket_entry)))) {}
+  ~entry_array() { allocator_->free(data_); }
+  entry_array(const entry_array &) = delete;
+  entry_array &operator=(const entry_array &) = delete;
+  hist_bucket_entry *data() const { return data_; }
+
+ private:
+  const hist_allocator *allocator_;
+  hist_bucket_entry *data_;
+};
+
+// Adds the growth since the last report into out, all or nothing: the
+// growth is taken into working memory, added up per bucket in a sorted copy
+// and added into out in one step, and only then marked as reported.
+bool report(hist_recorder *r, histogram *out, bool reset) {
+  shard *const head = r->shards.load(std::memory_order_acquire);
+  int grown = 0;
+  for_each_count(head, [&](shard *, int, int, uint64_t now, uint64_t reported) { grown += now != reported; });
+  if (grown == 0) return true;
+  const entry_array taken(grown, out->allocator), sorted(grown, out->allocator);
+  if (taken.data() == nullptr || sorted.data() == nullptr) return false;
+  const int filled = take_growth(head, taken.data(), grown);
+  std::copy(taken.data(), taken.data() + filled, sorted.data());
+  const int distinct = hist_sort_and_merge_repeats(sorted.data(), filled);
+  // More distinct buckets than a histogram holds cannot be added into out.
+  if (distinct > hist_max_entries) return false;
+  const histogram growth{static_cast<uint16_t>(distinct), static_cast<uint16_t>(distinct), 0, out->allocator,
+                         sorted.data()};
+  if (!hist_add_entries(out, growth)) return false;
+  if (reset) mark_reported(head, taken.data());
+  return true;
+}
+
+void free_pages(const hist_allocator *allocator, count_page **pages) {
+  for (int e = 0; e < hist_fast_pages; ++e) allocator->free(pages[e]);
 }
 
 }  // namespace
 
 extern "C" {
 
-hist_recorder *hist_recorder_alloc(void) {
-  void *memory = std::malloc(sizeof(hist_recorder));
+hist_recorder *hist_recorder_alloc_with_allocator(const hist_allocator *allocator) {
+  void *memory = allocator->malloc(sizeof(hist_recorder));
   if (!memory) return nullptr;
-  return new (memory) hist_recorder{recorder_serial.fetch_add(1, std::memory_order_relaxed), {nullptr}, {false}};
+  return new (memory)
+      hist_recorder{recorder_serial.fetch_add(1, std::memory_order_relaxed), allocator, {nullptr}, {false}};
 }
+
+hist_recorder *hist_recorder_alloc(void) { return hist_recorder_alloc_with_allocator(&default_allocator); }
 
 void hist_recorder_free(hist_recorder *r) {
   if (!r) return;
+  const hist_allocator *allocator = r->allocator;
   for (shard *s = r->shards.load(std::memory_order_acquire); s;) {
     shard *next = s->next;
-    free_pages(s->pages);
-    free_pages(s->reported);
-    std::free(s);
+    free_pages(allocator, s->pages);
+    free_pages(allocator, s->reported);
+    allocator->free(s);
     s = next;
   }
   r->~hist_recorder();
-  std::free(r);
+  allocator->free(r);
 }
 
 uint64_t hist_recorder_insert(hist_recorder *r, double value, uint64_t count) {
@@ -164,10 +234,9 @@ int hist_recorder_snapshot(hist_recorder *r, histogram *out, int reset) {
   // One snapshot at a time: the reported counts are the snapshot's own.
   while (r->snapshotting.exchange(true, std::memory_order_acquire)) {
   }
-  const bool prepared = prepare_reported(r);
-  if (prepared) report(r, out, reset != 0);
+  const bool reported = prepare_reported(r) && report(r, out, reset != 0);
   r->snapshotting.store(false, std::memory_order_release);
-  return prepared ? 0 : -1;
+  return reported ? 0 : -1;
 }
 
 }  // extern "C"

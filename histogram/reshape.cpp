@@ -1,4 +1,7 @@
 // Clamping to a value range and compressing below a minimum exponent.
+#include <algorithm>
+#include <span>
+
 #include "hist_internal.hpp"
 
 namespace {
@@ -48,11 +51,21 @@ extern "C" void hist_clamp(histogram *h, double lower, double upper) {
   if (dropped) hist_remove_zeroes(h);
 }
 
-extern "C" histogram *hist_compress_mbe(const histogram *src, int8_t mbe) {
-  histogram *result = hist_alloc();
+extern "C" histogram *hist_compress_mbe_with_allocator(const histogram *src, int8_t mbe,
+                                                      const hist_allocator *allocator) {
+  const std::span<const hist_bucket_entry> entries = hist_entries(src);
+  // Each source entry gives at most one bucket: with room for them all no
+  // insertion grows the array, so none can fail.
+  const int capacity = std::max(static_cast<int>(entries.size()), hist_default_capacity);
+  histogram *result = hist_create(capacity, false, allocator);
+  if (result == nullptr) return nullptr;
   // Source entries arrive in bucket order and the mapping keeps that order
   // (invalid buckets aside), so appending at the end rarely has to search.
-  for (const hist_bucket_entry &entry : hist_entries(src))
+  for (const hist_bucket_entry &entry : entries)
     hist_insert_raw_end(result, compressed_bucket(entry.bucket, mbe), entry.count);
   return result;
+}
+
+extern "C" histogram *hist_compress_mbe(const histogram *src, int8_t mbe) {
+  return hist_compress_mbe_with_allocator(src, mbe, &default_allocator);
 }

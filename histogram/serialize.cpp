@@ -58,24 +58,6 @@ void release_entries(histogram *h) {
   h->used = 0;
 }
 
-// A writer may send buckets out of order or more than once: sort them and
-// add up the counts of repeated buckets, so the order invariant holds and no
-// sample is lost.
-void sort_and_merge_repeats(histogram *h) {
-  hist_bucket_entry *const entries = h->entries;
-  std::sort(entries, entries + h->used, [](const hist_bucket_entry &a, const hist_bucket_entry &b) {
-    return hist_bucket_order_key(a.bucket) < hist_bucket_order_key(b.bucket);
-  });
-  int kept = 0;
-  for (int i = 0; i < h->used; ++i) {
-    if (kept > 0 && hist_bucket_identical(entries[kept - 1].bucket, entries[i].bucket))
-      entries[kept - 1].count = hist_saturating_add(entries[kept - 1].count, entries[i].count);
-    else
-      entries[kept++] = entries[i];
-  }
-  h->used = static_cast<uint16_t>(kept);
-}
-
 // Room for the declared number of entries, but no more than the input can
 // hold (records take at least 4 bytes) beyond one growth step: a short
 // record announcing 65,535 buckets must not claim 640 KiB.  Every record
@@ -97,6 +79,23 @@ ssize_t fail_decoding(histogram *decoded) {
 }
 
 }  // namespace
+
+// A writer may send buckets out of order or more than once: sort them and
+// add up the counts of repeated buckets, so the order invariant holds and no
+// sample is lost.
+int hist_sort_and_merge_repeats(hist_bucket_entry *entries, int n) {
+  std::sort(entries, entries + n, [](const hist_bucket_entry &a, const hist_bucket_entry &b) {
+    return hist_bucket_order_key(a.bucket) < hist_bucket_order_key(b.bucket);
+  });
+  int kept = 0;
+  for (int i = 0; i < n; ++i) {
+    if (kept > 0 && hist_bucket_identical(entries[kept - 1].bucket, entries[i].bucket))
+      entries[kept - 1].count = hist_saturating_add(entries[kept - 1].count, entries[i].count);
+    else
+      entries[kept++] = entries[i];
+  }
+  return kept;
+}
 
 ssize_t hist_decode_record(const void *buff, ssize_t buff_len, histogram *decoded) {
   if (buff_len < header_bytes) return -1;
@@ -124,7 +123,7 @@ ssize_t hist_decode_record(const void *buff, ssize_t buff_len, histogram *decode
     entries[decoded->used].count = count;
     ++decoded->used;
   }
-  if (!ascending) sort_and_merge_repeats(decoded);
+  if (!ascending) decoded->used = static_cast<uint16_t>(hist_sort_and_merge_repeats(decoded->entries, decoded->used));
   return pos;
 }
 

@@ -10,6 +10,10 @@
 #include <stdint.h>
 #include <sys/types.h>
 
+/* VARROW_VERSION_MAJOR, _MINOR, _PATCH and _STRING: the version of these
+ * headers. */
+#include "varrow_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -19,6 +23,12 @@ extern "C" {
 #if defined(__GNUC__)
 #pragma GCC visibility push(default)
 #endif
+
+/* ---- Version ------------------------------------------------------------ */
+
+/* The version of the library linked in, as VARROW_VERSION_STRING ("0.2.0");
+ * it differs from the headers' macros only when a shared library was swapped. */
+const char *hist_version(void);
 
 /* ---- Buckets ------------------------------------------------------------ */
 
@@ -137,6 +147,9 @@ uint64_t hist_sample_count(const histogram *h);
 typedef struct hist_recorder hist_recorder;
 /* A new, empty recorder, or NULL when memory is missing. */
 hist_recorder *hist_recorder_alloc(void);
+/* The same, taking all of the recorder's memory from allocator, which any
+ * inserting thread may call. */
+hist_recorder *hist_recorder_alloc_with_allocator(const hist_allocator *allocator);
 /* Releases r (NULL does nothing); no thread may use it any more. */
 void hist_recorder_free(hist_recorder *r);
 /* As hist_insert, hist_insert_intscale and hist_insert_corrected: the amount
@@ -147,7 +160,8 @@ uint64_t hist_recorder_insert_intscale(hist_recorder *r, int64_t value, int scal
 uint64_t hist_recorder_insert_corrected(hist_recorder *r, double value, double expected_interval, uint64_t count);
 /* Adds everything recorded since the last reset into out (a plain or fast
  * histogram); with reset set, starts a new interval.  0, or -1 on failure
- * (out unchanged): r or out NULL, or memory missing. */
+ * (out and the interval unchanged): r or out NULL, memory missing (working
+ * memory comes from out's allocator), or out would pass 65,535 buckets. */
 int hist_recorder_snapshot(hist_recorder *r, histogram *out, int reset);
 
 /* ---- Serialized form ---------------------------------------------------- */
@@ -257,6 +271,9 @@ void hist_clamp(histogram *h, double lower, double upper);
  * mbe count as zero, those at mbe keep one significant digit, the others
  * stay.  src may be NULL (empty result); src is not changed. */
 histogram *hist_compress_mbe(const histogram *src, int8_t mbe);
+/* As hist_compress_mbe, the result taking its memory from allocator.  Both
+ * return NULL when the allocator fails. */
+histogram *hist_compress_mbe_with_allocator(const histogram *src, int8_t mbe, const hist_allocator *allocator);
 /* Thins h as if each sample were kept with probability ratio (below 0 keeps
  * none, above 1 keeps all): each non-empty entry draws one drand48() number
  * and its count becomes a binomial draw.  Empty entries are dropped.  A NaN
@@ -286,6 +303,10 @@ typedef enum hist_adhoc_mode {
  * by mode (a hist_adhoc_mode); open end bins are placed one neighbouring
  * width beyond their finite edge.  NULL bins give an empty histogram. */
 histogram *hist_create_approximation_from_adhoc(int mode, const hist_adhoc_bin *bins, uint64_t nbins);
+/* As hist_create_approximation_from_adhoc, the result taking its memory from
+ * allocator.  Both return NULL when the allocator fails. */
+histogram *hist_create_approximation_from_adhoc_with_allocator(int mode, const hist_adhoc_bin *bins, uint64_t nbins,
+                                                               const hist_allocator *allocator);
 
 /* ---- Exponential and explicit-bound histograms -------------------------- */
 

@@ -12,6 +12,7 @@
  * without copying it, and deletes it with the group. */
 #include "postgres.h"
 
+#include "utils/builtins.h"
 #include "utils/expandeddatum.h"
 #include "utils/memutils.h"
 
@@ -66,35 +67,14 @@ static varrow_state *varrow_state_of(Datum value) {
 
 static Datum varrow_state_datum(varrow_state *state) { return EOHPGetRWDatum(&state->header); }
 
-/* Bucket records of a stored value, as hist_serialize writes them: val, exp,
- * a width byte t and t + 1 count bytes, least significant first. */
-enum {
-  varrow_record_header_bytes = 2,
-  varrow_bucket_header_bytes = 3,
-  varrow_max_count_bytes = 8,
-};
-
-/* Adds a stored record's buckets into the state one by one: the fast index
- * finds each bucket in constant time, and nothing is allocated unless a
- * bucket is new to the state. */
+/* Adds a stored record's buckets into the state through the library's
+ * reader of the format: the fast index finds each bucket in constant time,
+ * and nothing is allocated unless a bucket is new to the state.  Bytes left
+ * after the record make the value as corrupted as a broken record does (the
+ * error discards the state with the query). */
 static void varrow_add_record(histogram *state, const bytea *value) {
-  const uint8 *record = (const uint8 *)VARDATA_ANY(value);
-  const size_t length = VARSIZE_ANY_EXHDR(value);
-  size_t position = varrow_record_header_bytes;
-  int remaining = length < varrow_record_header_bytes ? -1 : (record[0] << 8) | record[1];
-  for (; remaining > 0; --remaining) {
-    const hist_bucket bucket = {(int8)record[position], (int8)record[position + 1]};
-    const size_t count_bytes = position + varrow_bucket_header_bytes <= length ? record[position + 2] + 1u : 0;
-    uint64 count = 0;
-    if (count_bytes == 0 || count_bytes > varrow_max_count_bytes ||
-        position + varrow_bucket_header_bytes + count_bytes > length)
-      break;
-    position += varrow_bucket_header_bytes;
-    for (size_t byte = 0; byte < count_bytes; ++byte) count |= (uint64)record[position + byte] << (8 * byte);
-    position += count_bytes;
-    hist_insert_raw(state, bucket, count);
-  }
-  if (remaining != 0 || position != length)
+  const ssize_t length = (ssize_t)VARSIZE_ANY_EXHDR(value);
+  if (hist_deserialize_add(state, VARDATA_ANY(value), length) != length)
     ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow value")));
 }
 
@@ -138,31 +118,60 @@ static bytea *varrow_state_record(Datum value) {
 
 /* ---- Transition, combine and final functions --------------------------- */
 
-static Datum varrow_agg_add(FunctionCallInfo fcinfo, uint64 count) {
+static Datum varrow_agg_add(FunctionCallInfo fcinfo, double value, uint64 count) {
   varrow_state *state = varrow_state_for_update(fcinfo);
   if (count != 0) {
     MemoryContext caller = MemoryContextSwitchTo(state->header.eoh_context);
-    hist_insert(state->histogram, PG_GETARG_FLOAT8(1), count);
+    hist_insert(state->histogram, value, count);
     MemoryContextSwitchTo(caller);
   }
   return varrow_state_datum(state);
 }
 
+/* The count argument of the two-argument forms. */
+static uint64 varrow_agg_count_argument(FunctionCallInfo fcinfo) {
+  const int64 count = PG_GETARG_INT64(2);
+  if (count < 0)
+    ereport(ERROR, (errcode(ERRCODE_INVALID_PARAMETER_VALUE),
+                    errmsg("varrow_agg count must not be negative: " INT64_FORMAT, count)));
+  return (uint64)count;
+}
+
+/* An interval counts as its seconds, as date_part('epoch', ...) gives them
+ * (a month of 30 days, a year of 365.25); the field name is made once per
+ * call site. */
+static double varrow_interval_seconds(FunctionCallInfo fcinfo) {
+  FmgrInfo *call_site = fcinfo->flinfo;
+  if (call_site->fn_extra == NULL) {
+    MemoryContext caller = MemoryContextSwitchTo(call_site->fn_mcxt);
+    call_site->fn_extra = cstring_to_text("epoch");
+    MemoryContextSwitchTo(caller);
+  }
+  return DatumGetFloat8(DirectFunctionCall2(interval_part, PointerGetDatum(call_site->fn_extra), PG_GETARG_DATUM(1)));
+}
+
 PG_FUNCTION_INFO_V1(varrow_agg_transfn);
 Datum varrow_agg_transfn(PG_FUNCTION_ARGS) {
   if (PG_ARGISNULL(1)) return varrow_unchanged_state(fcinfo);
-  return varrow_agg_add(fcinfo, 1);
+  return varrow_agg_add(fcinfo, PG_GETARG_FLOAT8(1), 1);
 }
 
 PG_FUNCTION_INFO_V1(varrow_agg_count_transfn);
 Datum varrow_agg_count_transfn(PG_FUNCTION_ARGS) {
-  int64 count;
   if (PG_ARGISNULL(1) || PG_ARGISNULL(2)) return varrow_unchanged_state(fcinfo);
-  count = PG_GETARG_INT64(2);
-  if (count < 0)
-    ereport(ERROR, (errcode(ERRCODE_INVALID_PARAMETER_VALUE),
-                    errmsg("varrow_agg count must not be negative: " INT64_FORMAT, count)));
-  return varrow_agg_add(fcinfo, (uint64)count);
+  return varrow_agg_add(fcinfo, PG_GETARG_FLOAT8(1), varrow_agg_count_argument(fcinfo));
+}
+
+PG_FUNCTION_INFO_V1(varrow_agg_interval_transfn);
+Datum varrow_agg_interval_transfn(PG_FUNCTION_ARGS) {
+  if (PG_ARGISNULL(1)) return varrow_unchanged_state(fcinfo);
+  return varrow_agg_add(fcinfo, varrow_interval_seconds(fcinfo), 1);
+}
+
+PG_FUNCTION_INFO_V1(varrow_agg_interval_count_transfn);
+Datum varrow_agg_interval_count_transfn(PG_FUNCTION_ARGS) {
+  if (PG_ARGISNULL(1) || PG_ARGISNULL(2)) return varrow_unchanged_state(fcinfo);
+  return varrow_agg_add(fcinfo, varrow_interval_seconds(fcinfo), varrow_agg_count_argument(fcinfo));
 }
 
 /* varrow_merge's transition and every aggregate's combine function: the

@@ -12,6 +12,7 @@
 #include "libpq/pqformat.h"
 #include "utils/array.h"
 #include "utils/builtins.h"
+#include "utils/lsyscache.h"
 #include "utils/numeric.h"
 #include "utils/tuplestore.h"
 
@@ -40,8 +41,6 @@ const hist_allocator varrow_allocator = {varrow_palloc, varrow_palloc0, varrow_p
 
 /* ---- Stored values ------------------------------------------------------- */
 
-/* Every value is made by varrow_from_histogram, so a stored record lists each
- * bucket once, in bucket order, with a non-zero count. */
 bytea *varrow_from_histogram(const histogram *h) {
   const ssize_t length = hist_serialize_estimate(h);
   bytea *result = (bytea *)palloc(VARHDRSZ + length);
@@ -96,14 +95,21 @@ Datum varrow_out(PG_FUNCTION_ARGS) {
   PG_RETURN_CSTRING(text);
 }
 
+bytea *varrow_from_record(const char *record, size_t length) {
+  histogram *h;
+  if (!varrow_read_record(record, length, &h))
+    ereport(ERROR, (errcode(ERRCODE_INVALID_BINARY_REPRESENTATION), errmsg("invalid binary varrow record"),
+                    errdetail("A varrow record is a 2-byte bucket count and one record per bucket, "
+                              "as varrow_send writes it.")));
+  return varrow_from_histogram(h);
+}
+
 PG_FUNCTION_INFO_V1(varrow_recv);
 Datum varrow_recv(PG_FUNCTION_ARGS) {
   StringInfo message = (StringInfo)PG_GETARG_POINTER(0);
-  histogram *h;
-  if (!varrow_read_record(message->data + message->cursor, message->len - message->cursor, &h))
-    ereport(ERROR, (errcode(ERRCODE_INVALID_BINARY_REPRESENTATION), errmsg("invalid binary varrow record")));
+  bytea *value = varrow_from_record(message->data + message->cursor, message->len - message->cursor);
   message->cursor = message->len;
-  PG_RETURN_BYTEA_P(varrow_from_histogram(h));
+  PG_RETURN_BYTEA_P(value);
 }
 
 PG_FUNCTION_INFO_V1(varrow_send);
@@ -209,22 +215,31 @@ Datum varrow_quantile(PG_FUNCTION_ARGS) {
   PG_RETURN_FLOAT8(quantile);
 }
 
+Datum *varrow_vector_elements(ArrayType *array, Oid element_type, const char *what, int *n) {
+  Datum *elements;
+  bool *nulls;
+  int16 length;
+  bool by_value;
+  char alignment;
+  /* The empty array is the one array without dimensions. */
+  if (ARR_NDIM(array) > 1)
+    ereport(ERROR, (errcode(ERRCODE_ARRAY_SUBSCRIPT_ERROR), errmsg("%s must be a one-dimensional array", what),
+                    errdetail("The array has %d dimensions.", ARR_NDIM(array))));
+  get_typlenbyvalalign(element_type, &length, &by_value, &alignment);
+  deconstruct_array(array, element_type, length, by_value, alignment, &elements, &nulls, n);
+  for (int i = 0; i < *n; ++i)
+    if (nulls[i]) ereport(ERROR, (errcode(ERRCODE_NULL_VALUE_NOT_ALLOWED), errmsg("%s must not be NULL", what)));
+  return elements;
+}
+
 PG_FUNCTION_INFO_V1(varrow_quantiles);
 Datum varrow_quantiles(PG_FUNCTION_ARGS) {
   const histogram *h = varrow_to_histogram(PG_GETARG_VARROW(0));
-  ArrayType *array = PG_GETARG_ARRAYTYPE_P(1);
-  Datum *elements;
-  bool *nulls;
   int n;
-  double *probabilities, *quantiles;
-  deconstruct_array(array, FLOAT8OID, sizeof(float8), FLOAT8PASSBYVAL, TYPALIGN_DOUBLE, &elements, &nulls, &n);
-  probabilities = palloc(sizeof(double) * (n + 1));
-  quantiles = palloc(sizeof(double) * (n + 1));
-  for (int i = 0; i < n; ++i) {
-    if (nulls[i])
-      ereport(ERROR, (errcode(ERRCODE_NULL_VALUE_NOT_ALLOWED), errmsg("quantile probabilities must not be NULL")));
-    probabilities[i] = DatumGetFloat8(elements[i]);
-  }
+  Datum *elements = varrow_vector_elements(PG_GETARG_ARRAYTYPE_P(1), FLOAT8OID, "quantile probabilities", &n);
+  double *probabilities = palloc(sizeof(double) * (n + 1));
+  double *quantiles = palloc(sizeof(double) * (n + 1));
+  for (int i = 0; i < n; ++i) probabilities[i] = DatumGetFloat8(elements[i]);
   varrow_quantiles_of(h, probabilities, n, quantiles);
   for (int i = 0; i < n; ++i) elements[i] = Float8GetDatum(quantiles[i]);
   if (n == 0) PG_RETURN_ARRAYTYPE_P(construct_empty_array(FLOAT8OID));
