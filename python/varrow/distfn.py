@@ -8,10 +8,14 @@ quantity they solve for.  Probabilities come as ``p``; its complement ``q``
 (and the complement ``y`` of a beta ``x``, ``ompr`` of a success probability
 ``pr``) defaults to 1 minus it, and may be given for accuracy near 1.
 
+``*_pdf`` functions return the density at the value (for the binomial,
+negative binomial and Poisson laws the probability of exactly that count, 0
+at a count that is not an integer).  The noncentral ``*_cdf`` functions sum
+each tail on its own, so both carry their relative accuracy.
+
 ``*_quantile`` functions solve to full double precision with the C quantile
 functions (invt for t_quantile, and so on) from whichever of p and q is
-smaller; the noncentral ones take p alone, as their front ends do, so their
-upper tail is only as accurate as 1 - p.
+smaller.
 
 A quantity out of range, or one that no value of the solved quantity
 reaches, raises DistfnError (a ValueError) naming the status, the bound and
@@ -126,7 +130,7 @@ def _inverse(front_end, output):
 
 
 # Each distribution's quantile: its full-precision quantile function, which
-# solves its front end's case 2 (the noncentral laws: from p alone, q unread).
+# solves its front end's case 2.
 _QUANTILE = {
     "beta": _inverse("cdfbet", "x"),
     "binomial": _inverse("cdfbin", "s"),
@@ -143,7 +147,16 @@ _QUANTILE = {
 
 
 def _cdf(front_end, **given):
-    return _solve(front_end, 1, ("p", "q"), **given)
+    # Case 1 of the front end; the noncentral laws sum each tail on its own.
+    return _run(front_end, front_end, lambda quantities: _core.tails(front_end, quantities),
+                ("p", "q"), given)
+
+
+def _pdf(front_end, **given):
+    # The density functions are named after their front ends: cdft -> pdft.
+    function = "pdf" + front_end[len("cdf"):]
+    return _run(front_end, function, lambda quantities: _core.density(front_end, quantities),
+                ("p",), given)
 
 
 # ---- Beta ----------------------------------------------------------------------
@@ -151,6 +164,11 @@ def _cdf(front_end, **given):
 def beta_cdf(x, a, b, *, y=None):
     """Beta distribution with shapes a, b: (cum, ccum) at x."""
     return _cdf("cdfbet", x=x, y=y, a=a, b=b)
+
+
+def beta_pdf(x, a, b, *, y=None):
+    """The beta density at x (y = 1 - x may be given)."""
+    return _pdf("cdfbet", x=x, y=y, a=a, b=b)
 
 
 def beta_quantile(p, a, b, *, q=None):
@@ -175,6 +193,11 @@ def binomial_cdf(s, xn, pr, *, ompr=None):
     return _cdf("cdfbin", s=s, xn=xn, pr=pr, ompr=ompr)
 
 
+def binomial_pdf(s, xn, pr, *, ompr=None):
+    """The probability of exactly s successes (0 where s is not an integer)."""
+    return _pdf("cdfbin", s=s, xn=xn, pr=pr, ompr=ompr)
+
+
 def binomial_quantile(p, xn, pr, *, q=None, ompr=None):
     """The number of successes s (continuous) with P[S <= s] = p."""
     return _QUANTILE["binomial"](p=p, q=q, xn=xn, pr=pr, ompr=ompr)
@@ -197,6 +220,11 @@ def chi2_cdf(x, df):
     return _cdf("cdfchi", x=x, df=df)
 
 
+def chi2_pdf(x, df):
+    """The chi-square density at x."""
+    return _pdf("cdfchi", x=x, df=df)
+
+
 def chi2_quantile(p, df, *, q=None):
     """The x with P[X <= x] = p."""
     return _QUANTILE["chi2"](p=p, q=q, df=df)
@@ -214,9 +242,14 @@ def noncentral_chi2_cdf(x, df, pnonc):
     return _cdf("cdfchn", x=x, df=df, pnonc=pnonc)
 
 
-def noncentral_chi2_quantile(p, df, pnonc):
-    """The x with P[X <= x] = p (p below 1)."""
-    return _QUANTILE["noncentral_chi2"](p=p, df=df, pnonc=pnonc)
+def noncentral_chi2_pdf(x, df, pnonc):
+    """The noncentral chi-square density at x."""
+    return _pdf("cdfchn", x=x, df=df, pnonc=pnonc)
+
+
+def noncentral_chi2_quantile(p, df, pnonc, *, q=None):
+    """The x with P[X <= x] = p."""
+    return _QUANTILE["noncentral_chi2"](p=p, q=q, df=df, pnonc=pnonc)
 
 
 def noncentral_chi2_df(p, x, pnonc):
@@ -234,6 +267,11 @@ def noncentral_chi2_noncentrality(p, x, df):
 def f_cdf(f, dfn, dfd):
     """F with dfn and dfd degrees of freedom: (cum, ccum) at f."""
     return _cdf("cdff", f=f, dfn=dfn, dfd=dfd)
+
+
+def f_pdf(f, dfn, dfd):
+    """The F density at f."""
+    return _pdf("cdff", f=f, dfn=dfn, dfd=dfd)
 
 
 def f_quantile(p, dfn, dfd, *, q=None):
@@ -258,9 +296,14 @@ def noncentral_f_cdf(f, dfn, dfd, pnonc):
     return _cdf("cdffnc", f=f, dfn=dfn, dfd=dfd, pnonc=pnonc)
 
 
-def noncentral_f_quantile(p, dfn, dfd, pnonc):
-    """The f with P[F <= f] = p (p below 1)."""
-    return _QUANTILE["noncentral_f"](p=p, dfn=dfn, dfd=dfd, pnonc=pnonc)
+def noncentral_f_pdf(f, dfn, dfd, pnonc):
+    """The noncentral F density at f."""
+    return _pdf("cdffnc", f=f, dfn=dfn, dfd=dfd, pnonc=pnonc)
+
+
+def noncentral_f_quantile(p, dfn, dfd, pnonc, *, q=None):
+    """The f with P[F <= f] = p."""
+    return _QUANTILE["noncentral_f"](p=p, q=q, dfn=dfn, dfd=dfd, pnonc=pnonc)
 
 
 def noncentral_f_dfn(p, f, dfd, pnonc):
@@ -286,6 +329,12 @@ def gamma_cdf(x, shape, scale=1.0):
     return _cdf("cdfgam", x=x, shape=shape, scale=scale)
 
 
+def gamma_pdf(x, shape, scale=1.0):
+    """The gamma density of x (scale the rate: scale times the shape's
+    density at x times scale)."""
+    return _pdf("cdfgam", x=x, shape=shape, scale=scale)
+
+
 def gamma_quantile(p, shape, scale=1.0, *, q=None):
     """The x with P[X <= x] = p."""
     return _QUANTILE["gamma"](p=p, q=q, shape=shape, scale=scale)
@@ -306,6 +355,11 @@ def gamma_scale(p, x, shape, *, q=None):
 def negative_binomial_cdf(s, xn, pr, *, ompr=None):
     """(cum, ccum) of s or fewer failures before the xn-th success."""
     return _cdf("cdfnbn", s=s, xn=xn, pr=pr, ompr=ompr)
+
+
+def negative_binomial_pdf(s, xn, pr, *, ompr=None):
+    """The probability of exactly s failures before the xn-th success."""
+    return _pdf("cdfnbn", s=s, xn=xn, pr=pr, ompr=ompr)
 
 
 def negative_binomial_quantile(p, xn, pr, *, q=None, ompr=None):
@@ -330,6 +384,11 @@ def normal_cdf(x, mean=0.0, sd=1.0):
     return _cdf("cdfnor", x=x, mean=mean, sd=sd)
 
 
+def normal_pdf(x, mean=0.0, sd=1.0):
+    """The normal density at x."""
+    return _pdf("cdfnor", x=x, mean=mean, sd=sd)
+
+
 def normal_quantile(p, mean=0.0, sd=1.0, *, q=None):
     """The x with P[X <= x] = p."""
     return _QUANTILE["normal"](p=p, q=q, mean=mean, sd=sd)
@@ -352,6 +411,11 @@ def poisson_cdf(s, xlam):
     return _cdf("cdfpoi", s=s, xlam=xlam)
 
 
+def poisson_pdf(s, xlam):
+    """The probability of exactly s events (0 where s is not an integer)."""
+    return _pdf("cdfpoi", s=s, xlam=xlam)
+
+
 def poisson_quantile(p, xlam, *, q=None):
     """The number of events s (continuous) with P[S <= s] = p."""
     return _QUANTILE["poisson"](p=p, q=q, xlam=xlam)
@@ -367,6 +431,11 @@ def poisson_mean(p, s, *, q=None):
 def t_cdf(t, df):
     """Student's t with df degrees of freedom: (cum, ccum) at t."""
     return _cdf("cdft", t=t, df=df)
+
+
+def t_pdf(t, df):
+    """Student's t density at t."""
+    return _pdf("cdft", t=t, df=df)
 
 
 def t_quantile(p, df, *, q=None):
