@@ -7,6 +7,10 @@
 #ifndef DISTFN_H
 #define DISTFN_H
 
+/* DISTFN_VERSION_MAJOR, _MINOR, _PATCH and _STRING: the version of these
+ * headers. */
+#include "distfn_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -16,6 +20,12 @@ extern "C" {
 #if defined(__GNUC__)
 #pragma GCC visibility push(default)
 #endif
+
+/* ---- Version ------------------------------------------------------------ */
+
+/* The version of the library linked in, as DISTFN_VERSION_STRING ("0.2.0");
+ * it differs from the headers' macros only when a shared library was swapped. */
+const char *distfn_version(void);
 
 /* ---- Integer machine constants ------------------------------------------ */
 
