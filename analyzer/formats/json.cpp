@@ -88,9 +88,11 @@ class Parser {
       literal(v.boolean ? "true" : "false");
     } else if (c == 'n') {
       literal("null");
-    } else {
+    } else if (c == '-' || (c >= '0' && c <= '9')) {
       v.kind = JsonValue::Kind::number;
       v.text = number();
+    } else {
+      fail("unexpected character");
     }
     return v;
   }

@@ -290,6 +290,11 @@ class Fuzzer:
         connection.adapters.register_dumper(self.values.binary_varrow, self.values.dumper)
         self.cursor = connection.cursor()
         self.cursor.execute("CREATE TABLE copied (h varrow)")
+        # Values that COPY let in, with values of the other aggregated types,
+        # for the aggregates' parallel plans (partial states in workers).
+        self.cursor.execute("CREATE TABLE pool (h varrow, v double precision, i interval, n bigint)")
+        self.cursor.execute("SET parallel_setup_cost = 0; SET parallel_tuple_cost = 0; "
+                            "SET min_parallel_table_scan_size = 0")
 
     def run(self, sql, parameters=(), binary=False):
         """One statement: an error is a fine answer, a lost connection, a
@@ -321,6 +326,8 @@ class Fuzzer:
             return self.copy_binary()
         if choice < 0.2:
             return self.round_trip()
+        if choice < 0.23:
+            return self.pool_aggregates()
         function = rng.choice(self.functions)
         if function["kind"] == "a":
             sql = aggregate_query(self.values, function)
@@ -351,7 +358,32 @@ class Fuzzer:
         if total != sound:
             raise Finding("%d of %d values accepted by COPY BINARY change in a round trip" % (total - sound, total))
         self.accepted_values += total
+        count = self.rng.choice(("0", "1", "3", "4611686018427387904"))
+        self.run("INSERT INTO pool SELECT h, %s, %s, %s FROM copied"
+                 % (float_literal(self.rng), interval_literal(self.rng), count))
         self.run("TRUNCATE copied")
+
+    POOL_AGGREGATES = ("SELECT varrow_merge(h)::text, varrow_agg(v)::text, varrow_agg(v, n)::text, "
+                       "varrow_agg(i)::text, varrow_agg(i, n)::text FROM pool")
+    POOL_GROUPS = ("SELECT count(DISTINCT h), (SELECT count(*) FROM (SELECT h FROM pool WHERE h IS NOT NULL "
+                   "GROUP BY h) AS g), count(DISTINCT h::text) FROM pool")
+
+    def pool_aggregates(self):
+        """The aggregates over the pool give the same histograms serially and
+        with partial states in parallel workers, and grouping by value agrees
+        with grouping by text (the text form is canonical)."""
+        self.run("SET max_parallel_workers_per_gather = 0")
+        serial = self.run(self.POOL_AGGREGATES)
+        self.run("SET max_parallel_workers_per_gather = 2")
+        parallel = self.run(self.POOL_AGGREGATES)
+        groups = self.run(self.POOL_GROUPS)
+        if serial is not None and parallel is not None and serial != parallel:
+            raise Finding("the aggregates differ serially and in parallel:\n%r\n%r" % (serial, parallel))
+        if groups is not None and len(set(groups[0])) != 1:
+            raise Finding("values grouped by content (count(DISTINCT): %d, GROUP BY: %d) and by text (%d) disagree"
+                          % groups[0])
+        if self.rng.random() < 0.1:
+            self.run("TRUNCATE pool")
 
     def round_trip(self):
         """A value the type accepts (as text or as a binary parameter) is the

@@ -34,6 +34,7 @@ namespace py = pybind11;
 void bind_histogram(py::module_ &m);
 void bind_recorder(py::module_ &m);
 void bind_distfn(py::module_ &m);
+void bind_formats(py::module_ &m);
 
 struct PyHistogram {
   PyHistogram(varrow::Histogram histogram, bool is_fast) : h(std::move(histogram)), fast(is_fast) {}
