@@ -6,6 +6,8 @@
 // still counted and printed, and the exit status tells that input was skipped.
 #include <varrow.h>
 
+#include "program_options.hpp"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdint>
@@ -33,7 +35,8 @@ void print_usage(std::FILE *stream, const char *name) {
                "Reads decimal numbers separated by white space from the files (standard input\n"
                "when none is named, or for \"-\") and prints their histogram as one line of base64.\n"
                "\t-l\tmake a histogram of every input line, one output line each\n"
-               "\t-h\thelp\n",
+               "\t-h, --help\thelp\n"
+               "\t--version\tprint the version\n",
                name);
 }
 
@@ -167,13 +170,18 @@ void read_file(histogram_maker &maker, const char *name) {
 int main(int argc, char **argv) {
   bool per_line = false;
   int c;
-  while ((c = getopt(argc, argv, "+lh")) != -1) {
+  const ::option long_options[] = {program_options::help_option, program_options::version_option,
+                                   program_options::end_of_options};
+  while ((c = getopt_long(argc, argv, "+lh", long_options, nullptr)) != -1) {
     switch (c) {
       case 'l':
         per_line = true;
         break;
       case 'h':
         print_usage(stdout, argv[0]);
+        return exit_success;
+      case program_options::version_code:
+        program_options::print_version("histmake");
         return exit_success;
       default:
         print_usage(stderr, argv[0]);

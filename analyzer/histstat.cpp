@@ -3,8 +3,12 @@
 // line holding a JSON object: the bucket map, or the counts, percentiles and
 // inverse quantiles asked for on the command line.  With -C the inputs are
 // successive snapshots of one cumulative histogram and each line describes
-// the samples added since the snapshot before.
+// the samples added since the snapshot before.  A statistic that has no
+// finite value (the percentile of an empty histogram) prints as null, so that
+// every line is valid JSON.
 #include <varrow.h>
+
+#include "program_options.hpp"
 
 #include <algorithm>
 #include <array>
@@ -50,6 +54,7 @@ struct options {
   value_list percentile_list;  // -p fractions 0..1, ascending
   value_list inverse_list;     // -i values, ascending
   bool cumulative = false;     // -C
+  bool null_for_skipped = false;  // -n: a null line for each input reported by no figures
 
   bool wants_statistics() const {
     return !above_list.empty() || !below_list.empty() || !percentile_list.empty() ||
@@ -77,12 +82,14 @@ void sort_ascending(value_list &list) {
 
 void print_usage(const char *name) {
   std::printf("%s:\n", name);
-  std::puts("\t-h\t\thelp");
+  std::puts("\t-h, --help\thelp");
+  std::puts("\t--version\tprint the version");
   std::puts("\t-a <val>\tcompute number of samples above <val>");
   std::puts("\t-b <val>\tcompute number of samples below <val>");
   std::puts("\t-p <0-100>\tcompute approximate percentile");
   std::puts("\t-i <val>\tcompute approximate inverse quantile at <val>");
   std::puts("\t-C\t\tcalculate difference between cumulative histograms");
+  std::puts("\t-n, --null-invalid\tprint null for each input that gives no figures");
   std::puts("\t[hist1 [hist2 [...]]]\n");
   std::puts("If no hists are specified, stdin is read");
   std::puts("\n\nExample:\n");
@@ -93,19 +100,24 @@ void print_usage(const char *name) {
   std::puts("\tand the p0, p50, p99, p99.999, and p100");
 }
 
-enum class parse_outcome { run, help, fail };
+enum class parse_outcome { run, help, version, fail };
 
 // Parses the options in command-line order; on return optind is the index of
 // the first histogram argument.
 parse_outcome parse_command_line(int argc, char **argv, options &opts) {
   // The leading '+' keeps glibc's getopt from permuting: parsing stops at the
   // first argument that is not an option, as POSIX requires.
-  const char *const option_string = "+ha:b:p:i:C";
+  const char *const option_string = "+ha:b:p:i:Cn";
+  const ::option long_options[] = {program_options::help_option, program_options::version_option,
+                                   {"null-invalid", no_argument, nullptr, 'n'},
+                                   program_options::end_of_options};
   int c;
-  while ((c = getopt(argc, argv, option_string)) != -1) {
+  while ((c = getopt_long(argc, argv, option_string, long_options, nullptr)) != -1) {
     switch (c) {
       case 'h':
         return parse_outcome::help;
+      case program_options::version_code:
+        return parse_outcome::version;
       case 'a':
         value_list_append(opts.above_list, std::atof(optarg));
         break;
@@ -127,6 +139,9 @@ parse_outcome parse_command_line(int argc, char **argv, options &opts) {
       case 'C':
         opts.cumulative = true;
         break;
+      case 'n':
+        opts.null_for_skipped = true;
+        break;
       default:
         std::fprintf(stderr, "unrecognized option: -%c\n", c);
         return parse_outcome::fail;
@@ -146,6 +161,7 @@ parse_outcome parse_command_line(int argc, char **argv, options &opts) {
 class line_writer {
  public:
   void text(std::string_view s) { line_.append(s); }
+  void null() { line_.append("null"); }
   void character(char c) { line_.push_back(c); }
 
   void unsigned_integer(std::uint64_t value) {
@@ -153,14 +169,14 @@ class line_writer {
     line_.append(digits, std::to_chars(digits, digits + sizeof digits, value).ptr);
   }
 
-  // printf's "%g".  Not-a-number and infinities go through printf itself, so
-  // their text and sign are the C library's.
+  // printf's "%g", or null for not-a-number and infinities: JSON has no
+  // literal for them, and a consumer must be able to parse every line.
   void general(double value) {
-    char digits[48];
     if (!std::isfinite(value)) {
-      line_.append(digits, static_cast<std::size_t>(std::snprintf(digits, sizeof digits, "%g", value)));
+      null();
       return;
     }
+    char digits[48];
     line_.append(digits,
                  std::to_chars(digits, digits + sizeof digits, value, std::chars_format::general, 6).ptr);
   }
@@ -317,15 +333,25 @@ class input_loop {
   input_outcome handle(std::string_view input) {
     if (!decode_histogram(input)) {
       std::fputs("histogram invalid\n", stderr);
-      return input_outcome::next;
+      return skip();
     }
     histogram_ptr difference;
     const histogram *report = nullptr;
     if (!derive_report_histogram(difference, report)) return input_outcome::stop;
-    if (report != nullptr && !print_report(report)) return input_outcome::stop;
+    const bool printed = report != nullptr ? print_report(report) : skip() == input_outcome::next;
+    if (!printed) return input_outcome::stop;
     std::swap(previous_, current_);
     has_previous_ = true;
     return input_outcome::next;
+  }
+
+  // An input that no figures report: an invalid one, and with -C the first
+  // snapshot and a reset.  With -n its line is null, so that output line n
+  // still answers input line n.
+  input_outcome skip() {
+    if (!opts_.null_for_skipped) return input_outcome::next;
+    out_.null();
+    return out_.finish_line() ? input_outcome::next : input_outcome::stop;
   }
 
   int write_errno() const { return out_.write_errno(); }
@@ -482,6 +508,7 @@ int process_standard_input(input_loop &loop) {
         break;
       case line_reader::status::too_long:
         std::fputs("histogram too large\n", stderr);
+        if (loop.skip() == input_outcome::stop) return exit_failure;
         break;
       case line_reader::status::end:
         return exit_success;
@@ -512,6 +539,9 @@ int main(int argc, char **argv) {
   switch (parse_command_line(argc, argv, opts)) {
     case parse_outcome::help:
       print_usage(argv[0]);
+      return exit_success;
+    case parse_outcome::version:
+      program_options::print_version("histstat");
       return exit_success;
     case parse_outcome::fail:
       return exit_failure;

@@ -13,8 +13,8 @@ if(VARROW_BUILD_SHARED)
     get_target_property(source_dir ${library} SOURCE_DIR)
     list(TRANSFORM sources PREPEND ${source_dir}/ REGEX "^[^/]")
     add_library(${library}_shared SHARED ${sources})
-    target_include_directories(${library}_shared PUBLIC
-      $<BUILD_INTERFACE:${source_dir}> $<INSTALL_INTERFACE:${CMAKE_INSTALL_INCLUDEDIR}>)
+    get_target_property(include_dirs ${library} INTERFACE_INCLUDE_DIRECTORIES)
+    target_include_directories(${library}_shared PUBLIC ${include_dirs})
     target_compile_options(${library}_shared PRIVATE ${VARROW_LIBRARY_CXX_FLAGS})
     set_target_properties(${library}_shared PROPERTIES OUTPUT_NAME ${library}
       VERSION ${PROJECT_VERSION} SOVERSION ${PROJECT_VERSION_MAJOR})

@@ -7,6 +7,10 @@
 #ifndef DISTFN_H
 #define DISTFN_H
 
+/* DISTFN_VERSION_MAJOR, _MINOR, _PATCH and _STRING: the version of these
+ * headers. */
+#include "distfn_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -16,6 +20,12 @@ extern "C" {
 #if defined(__GNUC__)
 #pragma GCC visibility push(default)
 #endif
+
+/* ---- Version ------------------------------------------------------------ */
+
+/* The version of the library linked in, as DISTFN_VERSION_STRING ("0.2.0");
+ * it differs from the headers' macros only when a shared library was swapped. */
+const char *distfn_version(void);
 
 /* ---- Integer machine constants ------------------------------------------ */
 
@@ -164,6 +174,11 @@ void cumf(double *f, double *dfn, double *dfd, double *cum, double *ccum);
  * relative term size of 1e-4; NaN when the sum cannot be completed. */
 void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, double *ccum);
 
+/* Noncentral F with each tail to relative accuracy, as cumchnb; positions
+ * those of cdffnc (f 4, dfn 5, dfd 6, pnonc 7). */
+void cumfncb(double *f, double *dfn, double *dfd, double *pnonc, double *cum, double *ccum, int *status,
+             double *bound);
+
 /* ---- Incomplete gamma ratio and gamma-based distributions --------------- */
 
 /* The regularized incomplete gamma ratios *ans = P(a, x), *qans = Q(a, x).
@@ -179,9 +194,40 @@ void cumgam(double *x, double *a, double *cum, double *ccum);
 void cumchi(double *x, double *df, double *cum, double *ccum);
 /* Noncentral chi-square distribution with noncentrality pnonc at x. */
 void cumchn(double *x, double *df, double *pnonc, double *cum, double *ccum);
+/* Noncentral chi-square with each tail to relative accuracy: *cum and *ccum
+ * are summed as mixtures of their own, the complement not formed as 1 - cum.
+ * The arguments are checked as case 1 of cdfchn checks them: *status 0, or
+ * -k for the argument at position k of cdfchn (x 4, df 5, pnonc 6) out of
+ * range, NaN or infinite, *bound the limit it broke; *cum and *ccum are then
+ * unset.  Both are NaN when pnonc/2 exceeds 2^36. */
+void cumchnb(double *x, double *df, double *pnonc, double *cum, double *ccum, int *status, double *bound);
 /* Poisson distribution with mean xlam: *cum = probability of s or fewer events;
  * both tails 2 where the incomplete gamma ratio marks an error. */
 void cumpoi(double *s, double *xlam, double *cum, double *ccum);
+
+/* ---- Densities and probability masses ---------------------------------- */
+
+/* Each writes the density of its law at the value (the probability mass at
+ * an integer count for the binomial, negative binomial and Poisson laws, 0 at
+ * a count that is not an integer) to *pdf.  Arguments are those of the
+ * front end's case 1 without p and q, checked as it checks them: *status 0,
+ * or -k for the argument at position k of the front end (counting which as
+ * 1) out of range, NaN or infinite, or 4 for a complement pair that does not
+ * sum to 1, with *bound as the front end reports it; *pdf is then unset.
+ * A density that is infinite at the end of its range (a shape below 1 at 0)
+ * gives +inf there. */
+void pdfbet(double *x, double *y, double *a, double *b, double *pdf, int *status, double *bound);
+void pdfbin(double *s, double *xn, double *pr, double *ompr, double *pdf, int *status, double *bound);
+void pdfchi(double *x, double *df, double *pdf, int *status, double *bound);
+void pdfchn(double *x, double *df, double *pnonc, double *pdf, int *status, double *bound);
+void pdff(double *f, double *dfn, double *dfd, double *pdf, int *status, double *bound);
+void pdffnc(double *f, double *dfn, double *dfd, double *pnonc, double *pdf, int *status, double *bound);
+/* scale is the rate of x, as in cdfgam: the density of x is scale g(x scale). */
+void pdfgam(double *x, double *shape, double *scale, double *pdf, int *status, double *bound);
+void pdfnbn(double *s, double *xn, double *pr, double *ompr, double *pdf, int *status, double *bound);
+void pdfnor(double *x, double *mean, double *sd, double *pdf, int *status, double *bound);
+void pdfpoi(double *s, double *xlam, double *pdf, int *status, double *bound);
+void pdft(double *t, double *df, double *pdf, int *status, double *bound);
 
 /* ---- Inverse incomplete gamma ratio ------------------------------------- */
 
@@ -272,7 +318,8 @@ void cdft(int *which, double *p, double *q, double *t, double *df, int *status, 
 
 /* Each solves the equation of its front end's case 2 (which = 2) to full
  * double precision: the cumulative function of the smaller of the tails p and
- * q equal to it (noncentral laws: the lower tail equal to p, q never read).
+ * q equal to it (the noncentral laws through cumchnb and cumfncb, whose
+ * tails are both accurate; unlike their front ends they read q).
  * Returns the front end's status: 0 solved; -k the argument the front end
  * reports at position k (counting which as 1) out of range, NaN or infinite;
  * 3 p + q is not 1; 4 pr + ompr is not 1; 1 or 2 the answer lies below or

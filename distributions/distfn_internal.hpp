@@ -97,6 +97,11 @@ inline double poisson_step_cap(double m) {
   return std::max(least_poisson_step_cap, poisson_steps_per_deviation * std::sqrt(m));
 }
 
+// exp(k ln m - m - ln Gamma(k + 1)) for real k > -1 and m > 0: the Poisson
+// weight of k at mean m, and with k = a - 1 the gamma density
+// m^(a-1) e^-m / Gamma(a) (DLMF 8.8.5 steps between the ratios by it).
+double poisson_weight(double k, double m);
+
 // 2^36: beyond this Poisson mean a mixture needs millions of steps per call
 // (tens of milliseconds) and its result is NaN instead.
 inline constexpr double largest_poisson_mean = 68719476736.0;

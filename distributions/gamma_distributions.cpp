@@ -8,6 +8,24 @@
 #include "distfn.h"
 #include "distfn_internal.hpp"
 
+namespace distfn {
+
+// ln sqrt(2 pi).
+constexpr double ln_sqrt_2pi = 0.9189385332046728;
+
+// Written with n = k + 1 and r = m/n through Stirling's formula (DLMF 5.11.1) as
+//   exp(-k (r - 1 - ln r) + (1 - r) - ln sqrt(2 pi n) - dstrem(n)),
+// which keeps its accuracy where k ln m and ln Gamma(k + 1) are huge and
+// nearly cancel (large noncentralities).
+double poisson_weight(double k, double m) {
+  double n = k + 1.0;
+  const double r = m / n;
+  const double exponent = -k * by_value<rlog>(r) + (1.0 - r) - (ln_sqrt_2pi + 0.5 * std::log(n)) - dstrem(&n);
+  return std::exp(exponent);
+}
+
+}  // namespace distfn
+
 namespace {
 
 using distfn::by_value;
@@ -39,23 +57,6 @@ Cumulative chi_square(double x, double df) {
   return c;
 }
 
-// ln sqrt(2 pi).
-constexpr double ln_sqrt_2pi = 0.9189385332046728;
-
-// exp(k ln m - m - ln Gamma(k + 1)): the Poisson weight of k at mean m, and
-// with k = df/2 and m = x/2 the step between chi-square distributions with df
-// and df + 2 degrees of freedom (DLMF 8.8.5).  Written with n = k + 1 and
-// r = m/n through Stirling's formula (DLMF 5.11.1) as
-//   exp(-k (r - 1 - ln r) + (1 - r) - ln sqrt(2 pi n) - dstrem(n)),
-// which keeps its accuracy where k ln m and ln Gamma(k + 1) are huge and
-// nearly cancel (large noncentralities).
-double poisson_term(double k, double m) {
-  double n = k + 1.0;
-  double r = m / n;
-  const double exponent = -k * by_value<rlog>(r) + (1.0 - r) - (ln_sqrt_2pi + 0.5 * std::log(n)) - dstrem(&n);
-  return std::exp(exponent);
-}
-
 // The stop rule of a direction, given a bound on what the terms left in it add
 // up to; with rest 0 it is the bare rule on the last term and the sum.
 bool ends_direction(double sum, double term, double rest) {
@@ -71,10 +72,10 @@ Cumulative noncentral_chi_square(double x, double df, double pnonc) {
   std::int64_t icent = fifidint(xnonc);
   if (icent == 0) icent = 1;
   const double chid2 = x / 2.0;
-  const double centwt = poisson_term(static_cast<double>(icent), xnonc);
+  const double centwt = distfn::poisson_weight(static_cast<double>(icent), xnonc);
   const Cumulative central = chi_square(x, df + 2.0 * static_cast<double>(icent));
   const double pcent = central.cum;
-  const double centaj = poisson_term((df + 2.0 * static_cast<double>(icent)) / 2.0, chid2);
+  const double centaj = distfn::poisson_weight((df + 2.0 * static_cast<double>(icent)) / 2.0, chid2);
   const double most_steps = distfn::poisson_step_cap(xnonc);
 
   // Backward from the centre: P[chi2(df + 2(i-1)) <= x] = P[chi2(df + 2i) <= x] + adj.

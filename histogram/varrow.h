@@ -10,6 +10,10 @@
 #include <stdint.h>
 #include <sys/types.h>
 
+/* VARROW_VERSION_MAJOR, _MINOR, _PATCH and _STRING: the version of these
+ * headers. */
+#include "varrow_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -19,6 +23,12 @@ extern "C" {
 #if defined(__GNUC__)
 #pragma GCC visibility push(default)
 #endif
+
+/* ---- Version ------------------------------------------------------------ */
+
+/* The version of the library linked in, as VARROW_VERSION_STRING ("0.2.0");
+ * it differs from the headers' macros only when a shared library was swapped. */
+const char *hist_version(void);
 
 /* ---- Buckets ------------------------------------------------------------ */
 

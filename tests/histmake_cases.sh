@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end cases of histmake: each row gives the exact standard output,
 # standard error and exit status expected for an input and a command line.
-# Usage: bash histmake_cases.sh <build-dir> <source-dir>
+# Usage: bash histmake_cases.sh <build-dir> <source-dir> <version>
 set -uo pipefail
 build_dir=$1
+version=$3
 histmake=$build_dir/analyzer/histmake
 histstat=$build_dir/analyzer/histstat
 # shellcheck source=support/case_runner.bash
@@ -21,7 +22,8 @@ round_trip() {
 usage=$'usage: histmake [-l] [file ...]
 Reads decimal numbers separated by white space from the files (standard input
 when none is named, or for "-") and prints their histogram as one line of base64.
-\t-l\tmake a histogram of every input line, one output line each\n\t-h\thelp\n'
+\t-l\tmake a histogram of every input line, one output line each
+\t-h, --help\thelp\n\t--version\tprint the version\n'
 
 printf '1\n2 \n' >"$work/first"
 printf '3\nx 3.5y\n' >"$work/second"
@@ -29,6 +31,8 @@ printf '3\n' >"$work/third"
 
 # --- Command line -------------------------------------------------------------
 run_case "help" 0 "$usage" "" "" -h
+run_case "long help" 0 "$usage" "" "" --help
+run_case "version" 0 "histmake (varrow) $version"$'\n' "" "" -l --version
 run_case "unknown option" 2 "" $'histmake: invalid option -- \'x\'\n'"$usage" "" -x
 run_case "options end at the first file" 1 $'AAA=\n' $'-l: No such file or directory\n' "" -- -l
 

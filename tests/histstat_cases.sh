@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # End-to-end cases of histstat: each row gives the exact standard output,
 # standard error and exit status expected for an input and a command line.
-# Usage: bash histstat_cases.sh <build-dir> <source-dir>
+# Usage: bash histstat_cases.sh <build-dir> <source-dir> <version>
 set -uo pipefail
 build_dir=$1
+version=$3
 histstat=$build_dir/analyzer/histstat
 # shellcheck source=support/case_runner.bash
 source "$(dirname "${BASH_SOURCE[0]}")/support/case_runner.bash" histstat "$histstat"
@@ -33,10 +34,12 @@ snapshot_b=AAMKAAADFAAAAh4AAAE=  # {1: 3, 2: 2, 3: 1}
 snapshot_c=AAMKAAAEFAAAAR4AAAE=  # {1: 4, 2: 1, 3: 1}
 snapshot_d=AAMKAAAFFAAAAR4AAAI=  # {1: 5, 2: 1, 3: 2}
 
-usage=$'histstat:\n\t-h\t\thelp\n\t-a <val>\tcompute number of samples above <val>
+usage=$'histstat:\n\t-h, --help\thelp\n\t--version\tprint the version
+\t-a <val>\tcompute number of samples above <val>
 \t-b <val>\tcompute number of samples below <val>\n\t-p <0-100>\tcompute approximate percentile
 \t-i <val>\tcompute approximate inverse quantile at <val>
-\t-C\t\tcalculate difference between cumulative histograms\n\t[hist1 [hist2 [...]]]\n
+\t-C\t\tcalculate difference between cumulative histograms
+\t-n, --null-invalid\tprint null for each input that gives no figures\n\t[hist1 [hist2 [...]]]\n
 If no hists are specified, stdin is read\n\n\nExample:\n
 \tcurl url |\n\t  jq -r .stat._value |\n\t  histstat -i 0.2 -p 0 -p 100 -p 99 -p 99.999 -p 50\n
 \tThis will fetch the document at URL, extract the b64 encoded histogram
@@ -46,7 +49,11 @@ reset=$'histogram cumulative calculation reset\n'
 
 # --- Command line -------------------------------------------------------------
 run_case "help" 0 "$usage" "" "" -h
+run_case "long help" 0 "$usage" "" "" --help
 run_case "help wins over later options" 0 "$usage" "" "" -h -p 500
+run_case "version" 0 "histstat (varrow) $version"$'\n' "" "" --version
+run_case "version wins over later options" 0 "histstat (varrow) $version"$'\n' "" "" -p 50 --version -p 500
+run_case "unknown long option" 255 "" $'histstat: unrecognized option \'--bogus\'\nunrecognized option: -?\n' "" --bogus
 run_case "percentile above 100" 255 "" $'Invalid percentile 101.000000\n' "" -p 50 -p 101 x
 run_case "percentile below 0" 255 "" $'Invalid percentile -0.500000\n' "" -p -0.5 "$example"
 run_case "percentile bounds accepted" 0 \
@@ -92,13 +99,13 @@ run_case "inverse quantiles sorted ascending" 0 \
 run_case "groups in fixed order, thresholds in command-line order" 0 \
   '{"above(2)":300,"above(1)":301,"above(1)":301,"below(3)":301,"below(1e-07)":0,"p(50.000000%)":2.54983,"invq(1.050000)":0.00166113,"count":301}'$'\n' \
   "" "" -i 1.05 -p 50 -b 3 -a 2 -a 1 -b 1e-7 -a 1 "$example"
-run_case "empty histogram statistics" 0 \
-  $'{"above(1)":0,"p(50.000000%)":nan,"invq(1.000000)":nan,"count":0}\n' "" "" -a 1 -p 50 -i 1 "$empty"
+run_case "empty histogram statistics are null" 0 \
+  $'{"above(1)":0,"p(50.000000%)":null,"invq(1.000000)":null,"count":0}\n' "" "" -a 1 -p 50 -i 1 "$empty"
 run_case "not-a-number percentile sorts last" 0 \
-  $'{"p(50.000000%)":2.54983,"p(90.000000%)":2.5897,"p(nan%)":nan,"count":301}\n' "" "" \
+  $'{"p(50.000000%)":2.54983,"p(90.000000%)":2.5897,"p(nan%)":null,"count":301}\n' "" "" \
   -p 90 -p nan -p 50 "$example"
 run_case "not-a-number inverse value sorts last" 0 \
-  $'{"invq(0.200000)":0,"invq(2.550000)":0.501661,"invq(nan)":nan,"count":301}\n' "" "" \
+  $'{"invq(0.200000)":0,"invq(2.550000)":0.501661,"invq(nan)":null,"count":301}\n' "" "" \
   -i 2.55 -i nan -i 0.2 "$example"
 run_case "NaN bucket counts as above" 0 $'{"above(1)":3,"below(1)":1,"count":3}\n' "" "" \
   -a 1 -b 1 "$with_nan"
@@ -116,6 +123,16 @@ run_case "differences with statistics" 0 $'{"p(50.000000%)":1.06667,"count":3}\n
   -C -p 50 "$snapshot_a" "$snapshot_b"
 run_case "bucket missing from the later snapshot" 0 "" "$reset" "" -C "$snapshot_b" "$snapshot_a"
 
+# --- One output line per input (-n) -------------------------------------------------
+run_case "invalid inputs print null" 0 $'{"p(50.000000%)":null,"count":0}\nnull\nnull\n{"p(50.000000%)":2.54983,"count":301}\n' \
+  "$invalid$invalid" $'AAA=\nnot base64\n\n'"$example"$'\n' -p 50 -n
+run_case "long form, bucket maps" 0 $'null\n{"1":1,"2.5":300}\n' "$invalid" "" --null-invalid x "$example"
+run_case "first snapshot and reset print null" 0 \
+  $'null\n{"1":2,"2":0,"3":1}\nnull\n{"1":1,"2":0,"3":1}\n' "$reset" "" \
+  -n -C "$snapshot_a" "$snapshot_b" "$snapshot_c" "$snapshot_d"
+run_case "invalid snapshot prints null and is not compared" 0 $'null\nnull\n{"1":2,"2":0,"3":1}\n' "$invalid" \
+  "$snapshot_a"$'\n'"garbage"$'\n'"$snapshot_b"$'\n' -C -n
+
 # --- Limits and failures ---------------------------------------------------------------
 # The longest line: the example histogram after 262,127 spaces, which the
 # reader skips, is 262,143 characters.  One space more is too long, and so is a
@@ -129,6 +146,8 @@ padding=$(printf '%262127s' '')
 } >"$work/longest"
 run_file_case "line at the length limit accepted, longer ones skipped" 0 $'{"1":1,"2.5":300}\n{}\n' \
   $'histogram too large\nhistogram too large\n' "$work/longest"
+run_file_case "overlong lines print null" 0 $'{"1":1,"2.5":300}\nnull\nnull\n{}\n' \
+  $'histogram too large\nhistogram too large\n' "$work/longest" -n
 run_file_case "read error" 255 "" $'error reading input: Is a directory\n' / -p 50
 (exec -a histstat "$histstat" "$example") >/dev/full 2>"$work/err"
 status=$?

@@ -136,6 +136,50 @@ const std::vector<Exported> &exported() {
       {"cumchi", {r, r, r, r}, {3, 2.5, 0, 0}, [](Values &v) { cumchi(R(0), R(1), R(2), R(3)); }},
       {"cumchn", {r, r, r, r, r}, {3, 2.5, 4, 0, 0}, [](Values &v) { cumchn(R(0), R(1), R(2), R(3), R(4)); }},
       {"cumpoi", {r, r, r, r}, {3, 2.5, 0, 0}, [](Values &v) { cumpoi(R(0), R(1), R(2), R(3)); }},
+      {"pdfbet", {r, r, r, r, r, i, r}, {0.4, 0.6, 2, 3, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[5]);
+         pdfbet(R(0), R(1), R(2), R(3), R(4), &status, R(6));
+       }},
+      {"pdfbin", {r, r, r, r, r, i, r}, {3, 10, 0.4, 0.6, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[5]);
+         pdfbin(R(0), R(1), R(2), R(3), R(4), &status, R(6));
+       }},
+      {"pdfnbn", {r, r, r, r, r, i, r}, {3, 10, 0.4, 0.6, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[5]);
+         pdfnbn(R(0), R(1), R(2), R(3), R(4), &status, R(6));
+       }},
+      {"pdft", {r, r, r, i, r}, {1.5, 4, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[3]);
+         pdft(R(0), R(1), R(2), &status, R(4));
+       }},
+      {"pdff", {r, r, r, r, i, r}, {1.5, 4, 6, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[4]);
+         pdff(R(0), R(1), R(2), R(3), &status, R(5));
+       }},
+      {"pdffnc", {r, r, r, r, r, i, r}, {1.5, 4, 6, 2, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[5]);
+         pdffnc(R(0), R(1), R(2), R(3), R(4), &status, R(6));
+       }},
+      {"pdfgam", {r, r, r, r, i, r}, {3, 2.5, 1.5, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[4]);
+         pdfgam(R(0), R(1), R(2), R(3), &status, R(5));
+       }},
+      {"pdfchi", {r, r, r, i, r}, {3, 2.5, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[3]);
+         pdfchi(R(0), R(1), R(2), &status, R(4));
+       }},
+      {"pdfchn", {r, r, r, r, i, r}, {3, 2.5, 4, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[4]);
+         pdfchn(R(0), R(1), R(2), R(3), &status, R(5));
+       }},
+      {"pdfpoi", {r, r, r, i, r}, {3, 2.5, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[3]);
+         pdfpoi(R(0), R(1), R(2), &status, R(4));
+       }},
+      {"pdfnor", {r, r, r, r, i, r}, {1.5, 0.5, 2, 0, 0, 0}, [](Values &v) {
+         int status = as_int(v[4]);
+         pdfnor(R(0), R(1), R(2), R(3), &status, R(5));
+       }},
       {"gaminv", {r, r, r, r, r, i}, {2.5, 0, -1, 0.3, 0.7, 0}, [](Values &v) {
          int ierr = as_int(v[5]);
          gaminv(R(0), R(1), R(2), R(3), R(4), &ierr);

@@ -90,12 +90,68 @@ def test_read_lines_of_the_example_files(tmp_path):
         assert list(varrow.read_lines(binary, fast=True)) == per_minute
 
 
-def test_read_lines_names_the_bad_line(tmp_path):
+def test_read_lines_skips_blank_lines_and_names_the_bad_line(tmp_path):
     path = tmp_path / "bad.b64"
-    path.write_text("AAA=\nAAQM/gABD/4AAx/+AAEU/wAB\nnot a histogram\n")
+    path.write_text("AAA=\n\n  \t\nAAQM/gABD/4AAx/+AAEU/wAB\r\nnot a histogram\n")
     lines = varrow.read_lines(path)
     assert next(lines).count == 0 and next(lines).count == 6
-    with pytest.raises(ValueError, match=r"bad\.b64:3"):
+    with pytest.raises(ValueError, match=r"bad\.b64:5: not a base64 histogram"):
         next(lines)
-    with pytest.raises(ValueError, match="<file>:1"):
-        list(varrow.read_lines(io.StringIO("\n")))
+    assert list(varrow.read_lines(io.StringIO("AAA=\n\n"))) == [varrow.Histogram()]  # a file ending in a blank line
+    assert list(varrow.read_lines(io.BytesIO(b"\n"))) == []
+    with pytest.raises(ValueError, match="<file>:2"):
+        list(varrow.read_lines(io.StringIO("\nAAA=x\n")))
+
+
+def histogram_of(values):
+    h = varrow.Histogram()
+    h.insert_many(np.asarray(values, dtype=float))
+    return h
+
+
+# Histograms whose statistics leave the finite numbers: nothing in them, only
+# NaN samples, infinities, the ends of the bucket range, and ordinary ones.
+EDGE_HISTOGRAMS = [
+    [],
+    [np.nan],
+    [np.nan] * 5,
+    [np.inf, -np.inf],
+    [0.0],
+    [-0.0, 0.0, 1e-130],
+    [9.9e127, -9.9e127],
+    [1e-128, 1.5e-128],
+    [-1.0, -2.5, np.nan],
+    [0.012, 0.015, 0.031, 0.2, np.nan],
+]
+EDGE_OPTIONS = ["-p", "0", "-p", "50", "-p", "100", "-p", "nan", "-i", "0", "-i", "1e300", "-i", "-inf",
+                "-i", "nan", "-a", "nan", "-b", "inf"]
+
+
+@pytest.mark.parametrize("mode", [[], ["-C"], ["-n"], ["-C", "-n"]], ids=["plain", "C", "n", "C-n"])
+@pytest.mark.parametrize("statistics", [True, False], ids=["statistics", "bucket-map"])
+def test_every_histstat_line_is_json(mode, statistics):
+    # Repeated snapshots give -C intervals without new samples; "bad" lines
+    # and blank lines are invalid inputs.
+    lines = []
+    for values in EDGE_HISTOGRAMS:
+        text = histogram_of(values).to_base64()
+        lines += [text, text, "bad", ""]
+    options = mode + (EDGE_OPTIONS if statistics else [])
+    result = subprocess.run([os.path.join(ANALYZER, "histstat"), *options], input="\n".join(lines) + "\n",
+                            capture_output=True, text=True, check=True)
+    printed = result.stdout.splitlines()
+    reports = [json.loads(line) for line in printed]
+    assert reports, "histstat printed nothing"
+    if "-n" in mode:
+        assert len(printed) == len(lines)  # line n answers input line n
+        assert all(reports[i] is None for i in range(2, len(lines), 4))
+    if statistics:
+        figures = [r for r in reports if r is not None]
+        assert any(r["p(50.000000%)"] is None for r in figures)  # an empty interval or histogram
+
+
+def test_versions_agree():
+    version = os.environ.get("VARROW_VERSION")
+    assert varrow.__version__ == version
+    for program in ("histstat", "histmake"):
+        assert run(program, "--version", text="") == f"{program} (varrow) {version}\n"

@@ -1,6 +1,8 @@
-/* A plain C11 program using the installed headers and libraries. */
+/* A plain C11 program using the installed headers and libraries.  Prints
+ * the version the headers carry, once every check has passed. */
 #include <stdio.h>
 #include <stdlib.h>
+#include <string.h>
 
 #include "distfn.h"
 #include "varrow.h"
@@ -8,6 +10,15 @@
 static int check(int ok, const char *what) {
   if (!ok) fprintf(stderr, "c_consumer: %s failed\n", what);
   return ok ? 0 : 1;
+}
+
+/* The version string of the headers, the one of the library, and the three
+ * numbers agree. */
+static int check_version(const char *header_string, const char *library_string, int major, int minor,
+                         int patch, const char *what) {
+  char numbers[40];
+  snprintf(numbers, sizeof numbers, "%d.%d.%d", major, minor, patch);
+  return check(strcmp(header_string, library_string) == 0 && strcmp(header_string, numbers) == 0, what);
 }
 
 int main(void) {
@@ -35,5 +46,12 @@ int main(void) {
 
   char text[9];
   failures += check(hist_bucket_to_string(double_to_hist_bucket(2.3e-4), text) == 8, "hist_bucket_to_string");
-  return failures ? EXIT_FAILURE : EXIT_SUCCESS;
+
+  failures += check_version(VARROW_VERSION_STRING, hist_version(), VARROW_VERSION_MAJOR, VARROW_VERSION_MINOR,
+                            VARROW_VERSION_PATCH, "varrow version");
+  failures += check_version(DISTFN_VERSION_STRING, distfn_version(), DISTFN_VERSION_MAJOR, DISTFN_VERSION_MINOR,
+                            DISTFN_VERSION_PATCH, "distfn version");
+  if (failures) return EXIT_FAILURE;
+  printf("varrow %s, distfn %s\n", VARROW_VERSION_STRING, DISTFN_VERSION_STRING);
+  return EXIT_SUCCESS;
 }
