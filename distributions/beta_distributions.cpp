@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <optional>
 
 #include "distfn.h"
 #include "distfn_internal.hpp"
@@ -61,28 +60,6 @@ double lower_beta_ratio(double a, double b, double x, double y) {
   int ierr;  // The front end validates the degrees of freedom.
   bratio(&a, &b, &x, &y, &w, &w1, &ierr);
   return w;
-}
-
-// cumfnc where x = dfn f / (dfd + dfn f) lies below the normal doubles: the
-// recurrences between its terms divide by x and lose all accuracy there,
-// but each term after the first is below its predecessor by a factor of
-// about pnonc/2 x (dfn + dfd)/2 ~ pnonc/2 dfn f (1 + dfn/dfd) / 2, so where
-// that is negligible the sum is its first term, e^-(pnonc/2) I_x(dfn/2,
-// dfd/2).  Where x underflowed to 0 that ratio is its leading power term
-// x^a / (a B(a, b)) (DLMF 8.17.8), formed in logarithms.
-std::optional<double> first_term_only(double f, double dfn, double dfd, double xnonc, double x, double y) {
-  constexpr double negligible_ratio = 1e-17;
-  if (!(x < std::numeric_limits<double>::min())) return std::nullopt;
-  if (!(xnonc * dfn * f * (1.0 + dfn / dfd) < negligible_ratio)) return std::nullopt;
-  double a = 0.5 * dfn, b = 0.5 * dfd;
-  double ratio;
-  if (x > 0.0) {
-    ratio = lower_beta_ratio(a, b, x, y);
-  } else {
-    const double log_x = std::log(dfn) + std::log(f) - std::log(dfd + dfn * f);
-    ratio = std::fmin(1.0, std::exp(a * log_x - std::log(a) - betaln(&a, &b)));
-  }
-  return std::exp(-xnonc) * ratio;
 }
 
 // x^a y^b Gamma(a + b) / (Gamma(a + 1) Gamma(b)) = x^a y^b / (a B(a, b)),
@@ -176,8 +153,16 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
   const BetaArgument arg = f_beta_argument(*f, *dfn, *dfd);
   double xx = arg.x, yy = arg.y;
   const double b = 0.5 * *dfd;
-  if (const std::optional<double> lower = first_term_only(*f, *dfn, *dfd, xnonc, xx, yy)) {
-    return set_pair(cum, ccum, *lower, 0.5 + (0.5 - *lower));
+  // Where x lies below the normal doubles the recurrences between the terms
+  // divide by it and lose all accuracy: the first term alone, as for x = 0.
+  if (xx < std::numeric_limits<double>::min()) {
+    double lower, upper;
+    if (xx == 0.0 && distfn::noncentral_f_first_term(*f, *dfn, *dfd, xnonc, &lower, &upper))
+      return set_pair(cum, ccum, lower, 0.5 + (0.5 - lower));
+    if (xx > 0.0 && xnonc * *dfn * *f * (1.0 + *dfn / *dfd) < distfn::negligible_term_ratio) {
+      lower = std::exp(-xnonc) * lower_beta_ratio(0.5 * *dfn, b, xx, yy);
+      return set_pair(cum, ccum, lower, 0.5 + (0.5 - lower));
+    }
   }
   double adn = 0.5 * *dfn + central;
   double aup = adn;
@@ -239,3 +224,20 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
 }
 
 }  // extern "C"
+
+namespace distfn {
+
+bool noncentral_f_first_term(double f, double dfn, double dfd, double m, double *cum, double *ccum) {
+  if (!(m * dfn * f * (1.0 + dfn / dfd) < negligible_term_ratio)) return false;
+  double a = 0.5 * dfn, b = 0.5 * dfd;
+  const double log_u = std::log(dfn) + std::log(f) - std::log(dfd + dfn * f);
+  // ln of the beta ratio, at most 0.
+  const double log_ratio = std::fmin(0.0, a * log_u - std::log(a) - betaln(&a, &b));
+  const double weight = std::exp(-m);
+  *cum = weight * std::exp(log_ratio);
+  // The mass of the later terms, 1 - e^-m, and the first term's upper tail.
+  *ccum = -std::expm1(-m) - weight * std::expm1(log_ratio);
+  return true;
+}
+
+}  // namespace distfn

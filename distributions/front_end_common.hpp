@@ -142,22 +142,21 @@ inline double tail_residual(double tail, double target) {
   return (tail - target) * scale;
 }
 
-// The function handed to a solver works on the smaller tail, where the
-// probability carries the most relative accuracy.
-inline double tail_difference(bool use_lower_tail, double cum, double ccum, double p, double q) {
-  return use_lower_tail ? tail_residual(cum, p) : tail_residual(ccum, q);
+// A tail that is no probability (NaN, the incomplete gamma ratio's error
+// marker 2, a sum that could not be completed) is a failed evaluation: case
+// 1 reports it, and a search ends on it, instead of passing it on.
+inline bool is_probability(double tail) { return tail >= 0.0 && tail <= 1.0; }
+inline void report_tails(double cum, double ccum, int *status) {
+  *status = is_probability(cum) && is_probability(ccum) ? status_success : status_gamma_error;
 }
 
-// The noncentral sums give NaN where they cannot be completed, and their
-// central cases the gamma ratio's error marker 2: either is a failed
-// evaluation, never a probability.
-inline bool noncentral_failed(double cum) { return !(cum <= 1.0); }
-inline void report_noncentral(double cum, int *status) {
-  *status = noncentral_failed(cum) ? status_gamma_error : status_success;
-}
-inline std::optional<double> noncentral_difference(double cum, double p) {
-  if (noncentral_failed(cum)) return std::nullopt;
-  return tail_residual(cum, p);
+// The function handed to a solver works on the smaller tail, where the
+// probability carries the most relative accuracy: the residual, or nothing
+// to end the search.
+inline std::optional<double> tail_difference(bool use_lower_tail, double cum, double ccum, double p, double q) {
+  const double tail = use_lower_tail ? cum : ccum;
+  if (!is_probability(tail)) return std::nullopt;
+  return use_lower_tail ? tail_residual(cum, p) : tail_residual(ccum, q);
 }
 
 // How a search ended.

@@ -216,7 +216,9 @@ double upper_tail(const Family &family, double m) {
 
 template <typename Family>
 Tails mixture_tails(const Family &family, double m) {
-  return {lower_tail(family, m), upper_tail(family, m)};
+  // Each tail is a sum of weighted ratios, which can round past 1 by an ulp
+  // or two where it is all but the whole mass.
+  return {std::fmin(lower_tail(family, m), 1.0), std::fmin(upper_tail(family, m), 1.0)};
 }
 
 Tails noncentral_chi_square_tails(double x, double df, double pnonc) {
@@ -242,8 +244,19 @@ Tails noncentral_f_tails(double f, double dfn, double dfd, double pnonc) {
     u = 0.5 + (0.5 - v);
   }
   if (v == 0.0) return {1.0, 0.0};
+  if (u == 0.0 && pnonc >= negligible_noncentrality) {
+    Tails first;
+    if (distfn::noncentral_f_first_term(f, dfn, dfd, 0.5 * pnonc, &first.cum, &first.ccum)) return first;
+    return {kNaN, kNaN};
+  }
+  // The central law is cumf's, which also takes the degrees of freedom whose
+  // halves underflow.
+  if (pnonc < negligible_noncentrality) {
+    Tails central;
+    cumf(&f, &dfn, &dfd, &central.cum, &central.ccum);
+    return central;
+  }
   const BetaFamily family{0.5 * dfn, 0.5 * dfd, u, v};
-  if (pnonc < negligible_noncentrality) return family.ratios(family.a0);
   const double m = 0.5 * pnonc;
   if (m > distfn::largest_poisson_mean) return {kNaN, kNaN};
   return mixture_tails(family, m);

@@ -10,7 +10,10 @@
 //    d = 2 max(1e-50, 1e-8 |x|) (twice the width, for the rounding of the
 //    estimate the width is taken from), give or take 1e-12 of its value for
 //    the rounding of the tail itself and the smallest normal double, below
-//    which the tails underflow and carry no relative accuracy.  The quantile functions claim full
+//    which the tails underflow and carry no relative accuracy.  Subnormal
+//    parameters, and parameters beyond 1e300 (where the front ends' search
+//    ranges end), are left out of this check (not of the others): the laws'
+//    own arguments (dfn f / dfd and the like) under- or overflow with them.  The quantile functions claim full
 //    precision, so the same bracket holds for them a fortiori.
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -60,7 +63,7 @@ struct front_end {
   void (*call)(int which, values &v, int *status, double *bound);
   // Per case 2, 3, ...: the position solved and, for a pair, its complement's (else 0).
   std::vector<std::array<int, 2>> solves;
-  bool lower_tail_only;  // noncentral laws solve P = p and never read q
+  bool lower_tail_only;  // noncentral front ends solve P = p and never read q
 };
 
 // The front ends, each called on the positions of v.
@@ -117,6 +120,18 @@ const std::vector<cumulative> &cumulatives() {
       {normal, [](values &v, double *c, double *cc) { cumnor(&v[2], c, cc); }},
       {poisson, [](values &v, double *c, double *cc) { cumpoi(&v[2], &v[3], c, cc); }},
       {student_t, [](values &v, double *c, double *cc) { cumt(&v[2], &v[3], c, cc); }},
+      // The noncentral laws with each tail summed on its own, which check
+      // their arguments as the front ends' case 1 does.
+      {noncentral_chi_square, [](values &v, double *c, double *cc) {
+         int status;
+         double bound;
+         cumchnb(&v[2], &v[3], &v[4], c, cc, &status, &bound);
+       }},
+      {noncentral_f, [](values &v, double *c, double *cc) {
+         int status;
+         double bound;
+         cumfncb(&v[2], &v[3], &v[4], &v[5], c, cc, &status, &bound);
+       }},
   };
   return all;
 }
@@ -195,9 +210,13 @@ values draw_values(FuzzedDataProvider &in, const front_end &fe, bool gamma_scale
   return v;
 }
 
+// With DISTFN_FUZZ_TRACE set, every call is printed before it runs (to
+// name the one a timeout stopped).
 void describe(const char *name, int which, const values &v) {
+  static const bool trace = std::getenv("DISTFN_FUZZ_TRACE") != nullptr;
   std::snprintf(current_call, sizeof current_call, "%s which %d: %.17g %.17g %.17g %.17g %.17g %.17g %.17g", name,
                 which, v[0], v[1], v[2], v[3], v[4], v[5], v[6]);
+  if (trace) std::fprintf(stderr, "%s\n", current_call);
 }
 
 struct tails {
@@ -206,11 +225,25 @@ struct tails {
   double ccum;
 };
 
+// The tails at v through a law's case 1, or through the noncentral laws'
+// functions that sum each tail on its own, which the quantile functions solve.
+using evaluator = tails (*)(const front_end &fe, values v);
+
 tails evaluate(const front_end &fe, values v) {
   int status = 0;
   double bound = 0;
   fe.call(1, v, &status, &bound);
   return {status == 0, v[0], v[1]};
+}
+
+tails evaluate_both_tails(const front_end &fe, values v) {
+  int status = 0;
+  double bound = 0, cum = 0, ccum = 0;
+  if (fe.arguments == 3)
+    cumchnb(&v[2], &v[3], &v[4], &cum, &ccum, &status, &bound);
+  else
+    cumfncb(&v[2], &v[3], &v[4], &v[5], &cum, &ccum, &status, &bound);
+  return {status == 0 && cum >= 0 && cum <= 1 && ccum >= 0 && ccum <= 1, cum, ccum};
 }
 
 void check_tails(double cum, double ccum) {
@@ -223,7 +256,8 @@ void check_tails(double cum, double ccum) {
 // kept within the arguments' domain: a probability pair stops at 0 or 1, a
 // quantity at 0 (the lower end of most domains), and otherwise the step is
 // halved until the arguments are valid.
-tails evaluate_moved(const front_end &fe, const values &solved, std::array<int, 2> at, double step) {
+tails evaluate_moved(const front_end &fe, evaluator evaluate, const values &solved, std::array<int, 2> at,
+                     double step) {
   const auto moved_to = [&](double x) {
     values v = solved;
     v[at[0]] = x;
@@ -247,9 +281,17 @@ tails evaluate_moved(const front_end &fe, const values &solved, std::array<int, 
   return evaluate(fe, solved);
 }
 
+constexpr double largest_parameter = 1e300;
+bool out_of_scale(double v) {
+  return (v != 0.0 && std::fabs(v) < std::numeric_limits<double>::min()) || std::fabs(v) > largest_parameter;
+}
+
 // The tail solved for lies between the tails at the ends of the bracket the
 // search may have stopped in.
-void check_solved(const front_end &fe, const values &given, const values &solved, std::array<int, 2> at) {
+void check_solved(const front_end &fe, const values &given, const values &solved, std::array<int, 2> at,
+                  evaluator evaluate = ::evaluate, bool lower_tail_only = false) {
+  for (int i = 2; i < 2 + fe.arguments; ++i)
+    if (i != at[0] && i != at[1] && out_of_scale(given[i])) return;
   const double x = solved[at[0]];
   // An answer beyond the doubles, or below the normal ones, where the tails
   // at it are themselves out of reach, cannot be checked in double precision.
@@ -257,10 +299,10 @@ void check_solved(const front_end &fe, const values &given, const values &solved
   if (x == 0.0 && at[1] == 0) return;
   const double magnitude = at[1] != 0 ? std::max(std::fabs(x), std::fabs(solved[at[1]])) : std::fabs(x);
   const double step = bracket_margin * std::max(search_abstol, search_reltol * magnitude);
-  const tails below = evaluate_moved(fe, solved, at, -step);
-  const tails above = evaluate_moved(fe, solved, at, step);
+  const tails below = evaluate_moved(fe, evaluate, solved, at, -step);
+  const tails above = evaluate_moved(fe, evaluate, solved, at, step);
   if (!below.valid || !above.valid) return;
-  const bool lower = fe.lower_tail_only || given[0] <= given[1];
+  const bool lower = lower_tail_only || given[0] <= given[1];
   const double target = lower ? given[0] : given[1];
   const double a = lower ? below.cum : below.ccum, b = lower ? above.cum : above.ccum;
   const double low = std::min(a, b), high = std::max(a, b);
@@ -288,7 +330,7 @@ void fuzz_front_end(FuzzedDataProvider &in) {
     else DISTFN_CHECK(v[0] >= 0 && v[0] <= 1);
     return;
   }
-  check_solved(fe, given, v, fe.solves[static_cast<size_t>(which - 2)]);
+  check_solved(fe, given, v, fe.solves[static_cast<size_t>(which - 2)], evaluate, fe.lower_tail_only);
 }
 
 void fuzz_cumulative(FuzzedDataProvider &in) {
@@ -313,7 +355,7 @@ void fuzz_quantile(FuzzedDataProvider &in) {
   values v = given;
   describe("quantile of", q.law, given);
   if (q.call(v) != 0) return;
-  check_solved(fe, given, v, fe.solves[0]);
+  check_solved(fe, given, v, fe.solves[0], fe.lower_tail_only ? evaluate_both_tails : evaluate);
 }
 
 }  // namespace

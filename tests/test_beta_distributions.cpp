@@ -142,6 +142,13 @@ TEST(CumfAndCumfnc, SubnormalDegreesOfFreedomGiveTheLimits) {
   expect_pair(fisher(0.9647, tiny, 78.5), 1.0, 0.0);
   expect_pair(fisher(0.9647, 78.5, tiny), 0.0, 1.0);
   expect_pair(fisher(0.9647, tiny, tiny), 0.5, 0.5);
+  // The noncentral law with both tails, at no noncentrality, is the same law.
+  double f = 0.5, dfn = tiny, dfd = tiny, none = 0, cum = -1, ccum = -1, bound;
+  int status = -1;
+  cumfncb(&f, &dfn, &dfd, &none, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(cum, 0.5);
+  EXPECT_EQ(ccum, 0.5);
   // Next to them, the smallest normal degrees of freedom.
   const Pair near = fisher(0.9647, 1e-300, 78.5);
   EXPECT_EQ(near.cum, 1.0);
@@ -209,6 +216,17 @@ TEST(Cumfnc, ExtremeDegreesOfFreedomKeepTheTermsAccurate) {
   // central F of dfn 1e-300, all of whose mass lies below any f > 0) is not:
   // the lower tail is e^-1.5, not 0.
   EXPECT_NEAR(noncentral_fisher(1e-300, 1e-300, 1.0, 3.0).cum, std::exp(-1.5), 1e-15);
+  double tiny_f = 1e-300, tiny_dfn = 1e-300, one = 1.0, pnonc = 3.0, cum = -1, ccum = -1, bound;
+  int status = -1;
+  cumfncb(&tiny_f, &tiny_dfn, &one, &pnonc, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 0);
+  EXPECT_NEAR(cum, std::exp(-1.5), 1e-15);
+  EXPECT_NEAR(ccum, -std::expm1(-1.5), 1e-15);
+  // An upper tail that is all but the whole mass stays at most 1.
+  double small_f = 1.0912063797905732e-231, dfn = 27, dfd = 3, large = 126;
+  cumfncb(&small_f, &dfn, &dfd, &large, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 0);
+  EXPECT_LE(ccum, 1.0);
   // Just as where x is subnormal, and the quantile of a tail below that
   // first term lies at 0.
   EXPECT_NEAR(noncentral_fisher(1e-8, 1e-300, 89.0, 1.0).cum, std::exp(-0.5), 1e-15);

@@ -339,6 +339,8 @@ TEST(FrontEnds, GammaErrorMarkerIsReportedInCaseOne) {
   // its upper tail, and is reported all the same.
   const Outcome poi = run("cdfpoi", 1, {0, 0, 1e300, 1e300, 0, 0});
   EXPECT_EQ(poi.status, 10);
+  // Counts whose doubled chi-square arguments overflow give NaN: a failure too.
+  EXPECT_EQ(run("cdfpoi", 1, {0, 0, 1.4e308, 1.4e308, 0, 0}).status, 10);
   EXPECT_NE(run("cdfpoi", 2, {0.5, 0.5, kNaN, 1e300, 0, 0}).status, 0);
 }
 
