@@ -97,6 +97,24 @@ double beta_density(double a, double b, double x, double y) {
 
 bool is_integer(double s) { return std::floor(s) == s; }
 
+// Up to 22! every factorial is a double exactly; below this mean e^-m and
+// m^22 stay normal numbers.
+constexpr double largest_exact_factorial_count = 22.0;
+constexpr double largest_direct_poisson_mean = 700.0;
+
+// The Poisson probability of k at mean m: m^k e^-m / k! directly for small
+// counts (three roundings after pow and exp), else the Stirling form of the
+// Poisson weight, whose remainder for small k is a difference of logarithms.
+double poisson_mass(double k, double m) {
+  if (k == 0.0) return std::exp(-m);
+  if (k <= largest_exact_factorial_count && m < largest_direct_poisson_mean) {
+    double factorial = 1.0;
+    for (double j = 2.0; j <= k; ++j) factorial *= j;
+    return std::pow(m, k) * std::exp(-m) / factorial;
+  }
+  return distfn::poisson_weight(k, m);
+}
+
 // The F variate's beta arguments u = dfn f / (dfd + dfn f) and v = 1 - u,
 // the smaller formed by division.
 struct BetaPair {
@@ -315,7 +333,7 @@ void pdfpoi(double *s, double *xlam, double *pdf, int *status, double *bound) {
   } else if (lam == 0.0) {
     *pdf = k == 0.0 ? 1.0 : 0.0;
   } else {
-    *pdf = k == 0.0 ? std::exp(-lam) : distfn::poisson_weight(k, lam);
+    *pdf = poisson_mass(k, lam);
   }
 }
 
