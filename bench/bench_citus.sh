@@ -25,6 +25,7 @@ citus_installed "$pg_config" || { echo "bench_citus: Citus is not installed into
   { echo "bench_citus: the tdigest extension is not installed (postgresql-15-tdigest)" >&2; exit 1; }
 cmake --install "$build_dir" --component postgres >/dev/null
 
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 citus_cluster_start "$pg_config"
 sql() { citus_psql 0 -At "$@"; }
 # The local tables are filled first; the distributed ones get the same rows.
@@ -102,3 +103,5 @@ ratio "cluster: varrow_agg + quantile over tdigest_percentile" "${cluster_ms[var
 ratio "cluster, per minute: varrow over tdigest" "${cluster_ms[per minute: varrow_agg + varrow_quantile(0.99)]}" "${cluster_ms[per minute: tdigest_percentile(v, 100, 0.99)]}"
 ratio "cluster, rollup: varrow_merge over tdigest" "${cluster_ms[rollup: varrow_merge + varrow_quantile(0.99)]}" "${cluster_ms[rollup: tdigest_percentile(d, 0.99)]}"
 ratio "cluster: varrow_agg + quantile over avg(v)" "${cluster_ms[varrow_agg + varrow_quantile(0.99)]}" "${cluster_ms[avg(v)]}"
+echo
+echo "load average $load_before before the run, $(cut -d' ' -f1-3 /proc/loadavg) after"
