@@ -3,7 +3,8 @@
 -- An aggregate's state type cannot be altered: the aggregates are made anew
 -- (a view that uses them must be dropped before the update and made again).
 -- New: varrow_agg over intervals, the - operator, comparison by content with
--- hash and B-tree operator classes, casts to and from bytea.
+-- hash and B-tree operator classes, casts to and from bytea, histograms from
+-- exponential buckets and from explicit bounds, varrow_version().
 \echo Use "ALTER EXTENSION varrow UPDATE TO '1.1'" to load this file. \quit
 
 DROP AGGREGATE varrow_agg(double precision);
@@ -160,3 +161,26 @@ CREATE FUNCTION varrow(bytea) RETURNS varrow
   AS 'MODULE_PATHNAME', 'varrow_from_bytea' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
 COMMENT ON FUNCTION varrow(bytea) IS 'the histogram of a serialized record, validated';
 CREATE CAST (bytea AS varrow) WITH FUNCTION varrow(bytea);
+
+-- Histograms of other systems' bucket layouts.  OpenTelemetry's exponential
+-- buckets: at scale s the base is 2^(2^-s), and the k-th count of a side
+-- holds the magnitudes in (base^(offset+k), base^(offset+k+1)]; each count
+-- is shared among the log-linear buckets it overlaps, the total kept exact.
+CREATE FUNCTION varrow_from_exponential(scale integer, zero_count bigint, positive_offset integer,
+                                        positive_counts bigint[], negative_offset integer DEFAULT 0,
+                                        negative_counts bigint[] DEFAULT '{}') RETURNS varrow
+  AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
+COMMENT ON FUNCTION varrow_from_exponential(integer, bigint, integer, bigint[], integer, bigint[]) IS
+  'histogram of an OpenTelemetry exponential histogram (scale, zero count, offset and counts of each side)';
+-- Explicit bounds b0 < ... < b(n-1) and n + 1 counts, of the bins (-inf, b0],
+-- (b0, b1], ..., (b(n-1), +inf), as Prometheus and OpenTelemetry write them:
+-- each bin's count at one value inside the bin.
+CREATE FUNCTION varrow_from_explicit_bounds(bounds double precision[], counts bigint[]) RETURNS varrow
+  AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
+COMMENT ON FUNCTION varrow_from_explicit_bounds(double precision[], bigint[]) IS
+  'histogram of counts in the bins between explicit bounds (Prometheus, OpenTelemetry explicit buckets)';
+
+-- The version of the project whose library the module holds.
+CREATE FUNCTION varrow_version() RETURNS text
+  AS 'MODULE_PATHNAME' LANGUAGE C STABLE STRICT PARALLEL SAFE;
+COMMENT ON FUNCTION varrow_version() IS 'version of the varrow project (programs, libraries, this module)';

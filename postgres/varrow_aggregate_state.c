@@ -1,15 +1,24 @@
 /* The aggregates varrow_agg and varrow_merge.  Their transition state is the
  * type varrow itself, held while its group aggregates as an expanded object
- * (utils/expandeddatum.h) whose in-memory form is a fast histogram: rows
- * insert into it in constant time, and it becomes the stored record only
+ * (utils/expandeddatum.h) whose in-memory form is a histogram: a plain one
+ * while it holds a few buckets (a grouped aggregate may hold many states,
+ * most of them small, and their memory decides when hash aggregation spills
+ * to disk), then a fast one, where rows insert in constant time.  The state
+ * becomes the stored record only
  * when it leaves the process (a parallel worker's partial result, a Citus
  * worker's partial state sent to the coordinator as its text form) or ends
  * as the aggregate's result.  A transition type that is an ordinary SQL type
  * is what lets Citus compute the aggregates on its workers.
  *
- * Each state has a memory context of its own, a child of the aggregate
- * context: the executor then adopts the read-write object as the state
- * without copying it, and deletes it with the group. */
+ * The states of one aggregate context live in one memory context, a child
+ * of the aggregate context: the executor adopts a read-write object of such
+ * a context as the state without copying it, and the aggregate context's
+ * reset at the end of a group (or of a hash table) deletes them.  A context
+ * per state would make hash aggregation quadratic in the number of groups,
+ * as PostgreSQL sums the memory of every child context at each new group.
+ * Sharing is sound because the executor deletes a state's context only when
+ * a transition function returns another datum than the read-write state it
+ * was given, and these functions never do. */
 #include "postgres.h"
 
 #include "utils/builtins.h"
@@ -21,6 +30,7 @@
 typedef struct varrow_state {
   ExpandedObjectHeader header;
   histogram *histogram;
+  bool fast;
 } varrow_state;
 
 /* ---- The expanded object ------------------------------------------------- */
@@ -44,14 +54,31 @@ static MemoryContext varrow_aggregate_context(FunctionCallInfo fcinfo) {
   return context;
 }
 
-/* A new, empty state.  Small context sizes: a grouped aggregate may hold
- * many states at once, most of them a few buckets. */
+#define VARROW_STATES_CONTEXT_NAME "varrow aggregate states"
+
+enum {
+  varrow_state_initial_buckets = 16,
+  /* The most buckets a plain state holds: a group with more has had rows
+   * enough that a lookup in constant time is worth the fast index's 2 kB
+   * record and 512-byte pages. */
+  varrow_state_plain_buckets = 128,
+};
+
+/* The states' context of an aggregate context, made with its first state. */
+static MemoryContext varrow_states_context(MemoryContext aggregate_context) {
+  for (MemoryContext child = aggregate_context->firstchild; child != NULL; child = child->nextchild)
+    if (strcmp(child->name, VARROW_STATES_CONTEXT_NAME) == 0) return child;
+  return AllocSetContextCreate(aggregate_context, VARROW_STATES_CONTEXT_NAME, ALLOCSET_DEFAULT_SIZES);
+}
+
+/* A new, empty state: a plain histogram with room for a few buckets. */
 static varrow_state *varrow_state_create(MemoryContext aggregate_context) {
-  MemoryContext own = AllocSetContextCreate(aggregate_context, "varrow aggregate state", ALLOCSET_SMALL_SIZES);
-  MemoryContext caller = MemoryContextSwitchTo(own);
+  MemoryContext states = varrow_states_context(aggregate_context);
+  MemoryContext caller = MemoryContextSwitchTo(states);
   varrow_state *state = palloc(sizeof *state);
-  EOH_init_header(&state->header, &varrow_state_methods, own);
-  state->histogram = hist_fast_alloc_with_allocator(&varrow_allocator);
+  EOH_init_header(&state->header, &varrow_state_methods, states);
+  state->histogram = hist_alloc_nbins_with_allocator(varrow_state_initial_buckets, &varrow_allocator);
+  state->fast = false;
   MemoryContextSwitchTo(caller);
   return state;
 }
@@ -68,7 +95,7 @@ static varrow_state *varrow_state_of(Datum value) {
 static Datum varrow_state_datum(varrow_state *state) { return EOHPGetRWDatum(&state->header); }
 
 /* Adds a stored record's buckets into the state through the library's
- * reader of the format: the fast index finds each bucket in constant time,
+ * reader of the format: a fast state's index finds each bucket in constant time,
  * and nothing is allocated unless a bucket is new to the state.  Bytes left
  * after the record make the value as corrupted as a broken record does (the
  * error discards the state with the query). */
@@ -76,6 +103,18 @@ static void varrow_add_record(histogram *state, const bytea *value) {
   const ssize_t length = (ssize_t)VARSIZE_ANY_EXHDR(value);
   if (hist_deserialize_add(state, VARDATA_ANY(value), length) != length)
     ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow value")));
+}
+
+/* A plain state past varrow_state_plain_buckets moves into a fast
+ * histogram; called in the states' context after every change. */
+static void varrow_state_settle(varrow_state *state) {
+  histogram *fast;
+  if (state->fast || hist_bucket_count(state->histogram) <= varrow_state_plain_buckets) return;
+  fast = hist_fast_alloc_nbins_with_allocator(hist_bucket_count(state->histogram), &varrow_allocator);
+  varrow_accumulate(fast, state->histogram);
+  hist_free(state->histogram);
+  state->histogram = fast;
+  state->fast = true;
 }
 
 /* Adds a varrow value, stored or a state, into the state. */
@@ -87,6 +126,7 @@ static void varrow_state_add(varrow_state *state, Datum value) {
     varrow_accumulate(state->histogram, other->histogram);
   else
     varrow_add_record(state->histogram, record);
+  varrow_state_settle(state);
   MemoryContextSwitchTo(caller);
 }
 
@@ -116,6 +156,11 @@ static bytea *varrow_state_record(Datum value) {
   return state == NULL ? (bytea *)PG_DETOAST_DATUM_COPY(value) : varrow_from_histogram(state->histogram);
 }
 
+const histogram *varrow_datum_histogram(Datum value) {
+  const varrow_state *state = varrow_state_of(value);
+  return state != NULL ? state->histogram : varrow_to_histogram((const bytea *)PG_DETOAST_DATUM_PACKED(value));
+}
+
 /* ---- Transition, combine and final functions --------------------------- */
 
 static Datum varrow_agg_add(FunctionCallInfo fcinfo, double value, uint64 count) {
@@ -123,6 +168,7 @@ static Datum varrow_agg_add(FunctionCallInfo fcinfo, double value, uint64 count)
   if (count != 0) {
     MemoryContext caller = MemoryContextSwitchTo(state->header.eoh_context);
     hist_insert(state->histogram, value, count);
+    varrow_state_settle(state);
     MemoryContextSwitchTo(caller);
   }
   return varrow_state_datum(state);
@@ -217,6 +263,7 @@ Datum varrow_state_deserialize(PG_FUNCTION_ARGS) {
     ereport(ERROR, (errcode(ERRCODE_DATA_CORRUPTED), errmsg("corrupted varrow aggregate state")));
   caller = MemoryContextSwitchTo(state->header.eoh_context);
   varrow_accumulate(state->histogram, h);
+  varrow_state_settle(state);
   MemoryContextSwitchTo(caller);
   return varrow_state_datum(state);
 }

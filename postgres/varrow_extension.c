@@ -86,7 +86,9 @@ Datum varrow_in(PG_FUNCTION_ARGS) {
 
 PG_FUNCTION_INFO_V1(varrow_out);
 Datum varrow_out(PG_FUNCTION_ARGS) {
-  const histogram *h = varrow_to_histogram(PG_GETARG_VARROW(0));
+  /* An aggregate state is written from its histogram, not flattened first:
+   * Citus sends every partial state from its workers as this text. */
+  const histogram *h = varrow_datum_histogram(PG_GETARG_DATUM(0));
   const ssize_t capacity = hist_serialize_b64_estimate(h);
   char *text = palloc(capacity + 1);
   const ssize_t length = hist_serialize_b64(h, text, capacity);

@@ -1,4 +1,4 @@
-/* Casts of the type varrow and the library's version.  Comparison and
+/* Casts of the type varrow and the project's version.  Comparison and
  * hashing need no code of their own: stored records are canonical (see
  * varrow_extension.h), so the script binds them to the server's byte-wise
  * functions of bytea. */
@@ -16,3 +16,8 @@ Datum varrow_from_bytea(PG_FUNCTION_ARGS) {
   const bytea *record = PG_GETARG_BYTEA_PP(0);
   PG_RETURN_BYTEA_P(varrow_from_record(VARDATA_ANY(record), VARSIZE_ANY_EXHDR(record)));
 }
+
+/* The version of the project, as the programs and the libraries report it;
+ * the extension's own version (pg_extension.extversion) is that of its SQL. */
+PG_FUNCTION_INFO_V1(varrow_version);
+Datum varrow_version(PG_FUNCTION_ARGS) { PG_RETURN_TEXT_P(cstring_to_text(hist_version())); }

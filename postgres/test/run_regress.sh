@@ -28,6 +28,8 @@ fi
 awk -f "$test_dir/per_minute_samples.awk" >per_minute.txt
 "$build_dir/analyzer/histmake" -l per_minute.txt >per_minute.b64
 "$build_dir/postgres/varrow_accumulate" <per_minute.b64 >per_minute_merged.b64
+# The project's version, as the programs report it, for varrow_version().
+"$build_dir/analyzer/histstat" --version | awk '{ print $NF }' >version.txt
 
 pg_regress=$(dirname "$("$pg_config" --pgxs)")/../test/regress/pg_regress
 # setup creates the extension; the other scripts follow in name order.

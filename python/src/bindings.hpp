@@ -71,6 +71,9 @@ py::array_t<double> float_array(py::handle object, const char *what);
 int list_length(const py::array &array);
 // A sample count: a non-negative integer below 2^64.
 uint64_t to_count(py::handle object);
+// The interval of a coordinated-omission correction: any number but NaN (0
+// or less makes no correction).
+double correction_interval(double interval);
 
 // ---- Bulk insertion ----------------------------------------------------------
 
@@ -118,40 +121,52 @@ struct BulkInput {
 };
 BulkInput bulk_input(py::handle values, py::handle counts);
 
-// Runs insert(target, value, count) on every element of a bulk input, values
-// read in place as doubles or exact integers; guarded(work) calls
-// work(target) with the GIL released and target held as it must be.
-// Returns the amount added (saturating).
-template <typename Guarded, typename Insert>
-uint64_t insert_bulk(const BulkInput &input, Guarded &&guarded, Insert &&insert) {
-  const py::ssize_t n = input.values.size();
-  const auto loop = [&](auto values, auto counts) {
-    return guarded([&](auto *target) {
-      uint64_t added = 0;
-      for (py::ssize_t i = 0; i < n; ++i) added = saturating_add(added, insert(target, values[i], counts[i]));
-      return added;
-    });
-  };
-  return with_elements<double, double, float, int64_t, int32_t, uint64_t, uint32_t>(input.values, [&](auto v) {
-    if (input.counts.is_none()) return loop(v, UnitCount{});
-    return with_elements<uint64_t, uint64_t, int64_t>(input.counts, [&](auto c) { return loop(v, c); });
-  });
+// The insertion functions of a histogram or a recorder, as a type whose
+// static members name them (so that calls through them stay direct):
+// value(target, double, count), integer(target, int64, scale, count),
+// corrected(target, double, interval, count).
+
+// One value: integers exactly through the scaled-integer path, so that a
+// large integer cannot round into the next bucket on its way to a double.
+template <typename Insert, typename Target, typename T>
+uint64_t insert_value(Target *target, T value, uint64_t count) {
+  if constexpr (std::is_floating_point_v<T>) {
+    return Insert::value(target, static_cast<double>(value), count);
+  } else if constexpr (std::is_signed_v<T>) {
+    return Insert::integer(target, static_cast<int64_t>(value), 0, count);
+  } else {
+    if (value > static_cast<T>(INT64_MAX)) return Insert::value(target, static_cast<double>(value), count);
+    return Insert::integer(target, static_cast<int64_t>(value), 0, count);
+  }
 }
 
-// One value through a histogram's or recorder's insertion functions:
-// integers exactly through the scaled-integer path, so that a large integer
-// cannot round into the next bucket on its way to a double.
-template <typename T, typename Target, typename InsertDouble, typename InsertInteger>
-uint64_t insert_value(Target *target, T value, uint64_t count, InsertDouble insert_double,
-                      InsertInteger insert_integer) {
-  if constexpr (std::is_floating_point_v<T>) {
-    return insert_double(target, static_cast<double>(value), count);
-  } else if constexpr (std::is_signed_v<T>) {
-    return insert_integer(target, static_cast<int64_t>(value), 0, count);
-  } else {
-    if (value > static_cast<T>(INT64_MAX)) return insert_double(target, static_cast<double>(value), count);
-    return insert_integer(target, static_cast<int64_t>(value), 0, count);
-  }
+// insert_many of a histogram or a recorder: every element of an array-like,
+// read in place, with its count if given, corrected when expected_interval
+// is not None.  guarded(work) calls work(target) with the GIL released and
+// target held as it must be.  Returns the amount added (saturating).
+template <typename Insert, typename Guarded>
+uint64_t insert_many(Guarded &&guarded, py::handle values_in, py::handle counts_in, py::handle expected_interval) {
+  const BulkInput input = bulk_input(values_in, counts_in);
+  const py::ssize_t n = input.values.size();
+  const auto each_element = [&](auto insert_one) {
+    const auto loop = [&](auto values, auto counts) {
+      return guarded([&](auto *target) {
+        uint64_t added = 0;
+        for (py::ssize_t i = 0; i < n; ++i) added = saturating_add(added, insert_one(target, values[i], counts[i]));
+        return added;
+      });
+    };
+    return with_elements<double, double, float, int64_t, int32_t, uint64_t, uint32_t>(input.values, [&](auto v) {
+      if (input.counts.is_none()) return loop(v, UnitCount{});
+      return with_elements<uint64_t, uint64_t, int64_t>(input.counts, [&](auto c) { return loop(v, c); });
+    });
+  };
+  if (expected_interval.is_none())
+    return each_element([](auto *target, auto value, uint64_t count) { return insert_value<Insert>(target, value, count); });
+  const double interval = correction_interval(expected_interval.cast<double>());
+  return each_element([interval](auto *target, auto value, uint64_t count) {
+    return Insert::corrected(target, static_cast<double>(value), interval, count);
+  });
 }
 
 }  // namespace varrow_python

@@ -1,5 +1,6 @@
 // Conversion of Python input, shared by every binding source.
 #include <climits>
+#include <cmath>
 #include <string>
 
 #include "bindings.hpp"
@@ -47,6 +48,11 @@ uint64_t to_count(py::handle object) {
     throw py::value_error("a count must be below 2^64");
   }
   return count;
+}
+
+double correction_interval(double interval) {
+  if (std::isnan(interval)) throw py::value_error("expected_interval must be a number, not NaN");
+  return interval;
 }
 
 BulkInput bulk_input(py::handle values_in, py::handle counts_in) {

@@ -62,39 +62,47 @@ const FrontEnd &front_end_named(const std::string &name) {
   return *found;
 }
 
-// Runs solve_column(column, &status, &bound) on every column of quantities
+// Runs solve_column(column, &status, &bound) on the columns of quantities
 // (a C-ordered float64 array of shape (count, n), updated in place) without
-// the GIL.  None when all succeed, else (column, status, bound) of the first
-// failure.
+// the GIL.  By default it stops at the first failure: None when all succeed,
+// else (column, status, bound) of that failure.  With every set it solves
+// every column and returns each one's status (0 for success) as an int32
+// array, so that the caller can mark the failures alone.
 template <typename SolveColumn>
-py::object each_column(const FrontEnd &entry, py::array_t<double> &quantities, SolveColumn solve_column) {
+py::object each_column(const FrontEnd &entry, py::array_t<double> &quantities, bool every,
+                       SolveColumn solve_column) {
   if (quantities.ndim() != 2 || static_cast<size_t>(quantities.shape(0)) != entry.quantities ||
       !(quantities.flags() & py::array::c_style) || !quantities.writeable())
     throw py::value_error("quantities must be a writable C-ordered array of shape (" +
                           std::to_string(entry.quantities) + ", n)");
   const py::ssize_t n = quantities.shape(1);
   double *data = quantities.mutable_data();
+  py::array_t<int32_t> statuses(every ? n : 0);
+  int32_t *status_of = statuses.mutable_data();
   py::ssize_t failed = -1;
   int status = 0;
   double bound = 0;
   {
     py::gil_scoped_release release;
     std::array<double, max_quantities> column;
-    for (py::ssize_t j = 0; j < n && failed < 0; ++j) {
+    for (py::ssize_t j = 0; j < n && (every || failed < 0); ++j) {
       for (size_t k = 0; k < entry.quantities; ++k) column[k] = data[k * n + j];
+      status = 0;
       solve_column(column.data(), &status, &bound);
-      if (status != 0) failed = j;
+      if (every) status_of[j] = status;
+      else if (status != 0) failed = j;
       for (size_t k = 0; k < entry.quantities; ++k) data[k * n + j] = column[k];
     }
   }
+  if (every) return statuses;
   if (failed < 0) return py::none();
   return py::make_tuple(failed, status, bound);
 }
 
 // Solves case which of the named front end for every column of quantities.
-py::object solve(const std::string &name, int which, py::array_t<double> quantities) {
+py::object solve(const std::string &name, int which, py::array_t<double> quantities, bool every) {
   const FrontEnd &entry = front_end_named(name);
-  return each_column(entry, quantities, [&](double *column, int *status, double *bound) {
+  return each_column(entry, quantities, every, [&](double *column, int *status, double *bound) {
     entry.call(which, column, status, bound);
   });
 }
@@ -104,9 +112,9 @@ py::object solve(const std::string &name, int which, py::array_t<double> quantit
 // bound: a range limit is the output they set, and for any other failure the
 // front end's own case 2 on the same quantities gives it (its argument checks
 // are the same).
-py::object quantile(const std::string &name, py::array_t<double> quantities) {
+py::object quantile(const std::string &name, py::array_t<double> quantities, bool every) {
   const FrontEnd &entry = front_end_named(name);
-  return each_column(entry, quantities, [&](double *column, int *status, double *bound) {
+  return each_column(entry, quantities, every, [&](double *column, int *status, double *bound) {
     std::array<double, max_quantities> given;
     std::copy_n(column, entry.quantities, given.begin());
     *status = entry.quantile(column);
@@ -123,10 +131,12 @@ py::object quantile(const std::string &name, py::array_t<double> quantities) {
 
 void bind_distfn(py::module_ &m) {
   m.def("solve", &solve, py::arg("front_end"), py::arg("which"), py::arg("quantities").noconvert(),
-        "Runs a distfn front end on each column of a (count, n) float64 array in place.");
-  m.def("quantile", &quantile, py::arg("front_end"), py::arg("quantities").noconvert(),
+        py::arg("every") = false,
+        "Runs a distfn front end on each column of a (count, n) float64 array in place: None, or the\n"
+        "first failure's (column, status, bound); with every, each column's status.");
+  m.def("quantile", &quantile, py::arg("front_end"), py::arg("quantities").noconvert(), py::arg("every") = false,
         "Solves a front end's case 2 with its full-precision quantile function on each column of a\n"
-        "(count, n) float64 array in place.");
+        "(count, n) float64 array in place; returns as solve() does.");
 }
 
 }  // namespace varrow_python

@@ -2,9 +2,13 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
 
 #include "bindings.hpp"
+
+#include <pybind11/stl.h>
 
 namespace varrow_python {
 
@@ -12,19 +16,20 @@ namespace {
 
 // ---- Bulk insertion ----------------------------------------------------------
 
-uint64_t insert_many(PyHistogram &self, py::handle values, py::handle counts) {
-  const BulkInput input = bulk_input(values, counts);
+struct Insert {
+  static constexpr auto value = hist_insert;
+  static constexpr auto integer = hist_insert_intscale;
+  static constexpr auto corrected = hist_insert_corrected;
+};
+
+uint64_t insert_array(PyHistogram &self, py::handle values, py::handle counts, py::handle expected_interval) {
   // The histogram is looked up under the lock: a merge may replace it.
-  return insert_bulk(
-      input,
-      [&](auto &&work) {
-        py::gil_scoped_release release;
-        std::lock_guard lock(self.mutex);
-        return work(self.h.get());
-      },
-      [](histogram *h, auto value, uint64_t count) {
-        return insert_value(h, value, count, hist_insert, hist_insert_intscale);
-      });
+  const auto guarded = [&](auto &&work) {
+    py::gil_scoped_release release;
+    std::lock_guard lock(self.mutex);
+    return work(self.h.get());
+  };
+  return varrow_python::insert_many<Insert>(guarded, values, counts, expected_interval);
 }
 
 // ---- Quantiles -----------------------------------------------------------------
@@ -151,6 +156,46 @@ HistogramPtr copy(const PyHistogram &self) {
   return std::make_unique<PyHistogram>(self.h.clone(), self.fast);
 }
 
+// Clamps at 0 and keeps the buckets, as hist_subtract does: whether every
+// count was subtracted in full.
+bool subtract(PyHistogram &target, const PyHistogram &other) {
+  Locks locks({&target, &other});
+  return target.h.subtract(other.h);
+}
+
+// ---- Reshaping -----------------------------------------------------------------
+
+// A clamp bound: None for no limit (NaN to the library).
+double bound(py::handle value, const char *what) {
+  if (value.is_none()) return NAN;
+  const double number = value.cast<double>();
+  if (std::isnan(number)) throw py::value_error(std::string(what) + " must be a number or None, not NaN");
+  return number;
+}
+
+HistogramPtr compress(const PyHistogram &self, int mbe, bool fast) {
+  if (mbe < INT8_MIN || mbe > INT8_MAX) throw py::value_error("mbe must be a power of ten from -128 to 127");
+  histogram *compressed;
+  {
+    std::lock_guard lock(self.mutex);
+    compressed = hist_compress_mbe(self.h.get(), static_cast<int8_t>(mbe));
+  }
+  varrow::Histogram plain = varrow::Histogram::adopt(compressed);
+  if (!fast) return std::make_unique<PyHistogram>(std::move(plain), false);
+  HistogramPtr result = make_histogram(true);
+  result->h += plain;
+  return result;
+}
+
+// drand48's state is the process's: the GIL stays held, so that no two
+// Python threads draw at once.
+void downsample(PyHistogram &self, double ratio, std::optional<long> seed) {
+  if (!(ratio >= 0 && ratio <= 1)) throw py::value_error("ratio must lie between 0 and 1");
+  std::lock_guard lock(self.mutex);
+  if (seed) srand48(*seed);
+  hist_downsample(self.h.get(), ratio);
+}
+
 // ---- Enumeration -------------------------------------------------------------
 
 std::pair<py::array_t<double>, py::array_t<uint64_t>> buckets(const PyHistogram &self) {
@@ -213,8 +258,22 @@ insertion faster at the cost of up to 128 KiB of index pages.)")
           },
           py::arg("value"), py::arg("count") = 1,
           "Adds count samples of value; returns the amount added (counts saturate at 2^64 - 1).")
-      .def("insert_many", &insert_many, py::arg("values"), py::arg("counts") = py::none(),
-           "Adds every value of an array-like (with its count, if given); returns the amount added.")
+      .def("insert_many", &insert_array, py::arg("values"), py::arg("counts") = py::none(), py::kw_only(),
+           py::arg("expected_interval") = py::none(),
+           "Adds every value of an array-like (with its count, if given; each corrected as by\n"
+           "insert_corrected when expected_interval is given); returns the amount added.")
+      .def(
+          "insert_corrected",
+          [](PyHistogram &self, double value, double expected_interval, py::handle count) {
+            const uint64_t n = to_count(count);
+            const double interval = correction_interval(expected_interval);
+            std::lock_guard lock(self.mutex);
+            return hist_insert_corrected(self.h.get(), value, interval, n);
+          },
+          py::arg("value"), py::arg("expected_interval"), py::arg("count") = 1,
+          "Adds count samples of value and, correcting for coordinated omission, of value - k x\n"
+          "expected_interval for k = 1, 2, ... while that stays at or above expected_interval; returns\n"
+          "the amount added.  An interval of 0 or less makes no correction.")
       .def(
           "remove",
           [](PyHistogram &self, double value, py::handle count) {
@@ -312,13 +371,51 @@ insertion faster at the cost of up to 128 KiB of index pages.)")
           "Adds the counts of every histogram given (saturating), in one merge.")
       .def(
           "subtract",
-          [](PyHistogram &self, const PyHistogram &other) {
-            Locks locks({&self, &other});
-            return self.h.subtract(other.h);
-          },
+          [](PyHistogram &self, const PyHistogram &other) { return subtract(self, other); },
           py::arg("other"),
           "Takes other's counts away, stopping at 0 and keeping the buckets; True when every count was "
           "subtracted in full.")
+      .def(
+          "__sub__",
+          [](const PyHistogram &self, const PyHistogram &other) {
+            HistogramPtr difference = copy(self);
+            (void)subtract(*difference, other);
+            return difference;
+          },
+          py::is_operator())
+      .def(
+          "__isub__",
+          [](py::object self, const PyHistogram &other) {
+            (void)subtract(self.cast<PyHistogram &>(), other);
+            return self;
+          },
+          py::is_operator())
+      .def(
+          "__radd__",
+          [](const PyHistogram &self, py::handle start) -> py::object {
+            // sum() starts from 0: only that start is a histogram's neutral element.
+            if (!py::isinstance<py::int_>(start) || start.cast<py::int_>().cast<long long>() != 0)
+              return py::reinterpret_borrow<py::object>(Py_NotImplemented);
+            return py::cast(copy(self));
+          },
+          py::is_operator())
+      .def(
+          "clamp",
+          [](PyHistogram &self, py::handle lower, py::handle upper) {
+            const double low = bound(lower, "lower"), high = bound(upper, "upper");
+            std::lock_guard lock(self.mutex);
+            hist_clamp(self.h.get(), low, high);
+          },
+          py::arg("lower") = py::none(), py::arg("upper") = py::none(),
+          "Keeps only the buckets whose range touches [lower, upper] (None: no limit on that side),\n"
+          "dropping the NaN bucket; in place.")
+      .def("compress", &compress, py::arg("mbe"), py::arg("fast") = false,
+           "A new histogram with coarser small buckets: those whose power of ten is below mbe count\n"
+           "as zero, those at mbe keep one significant digit, the rest stay.")
+      .def("downsample", &downsample, py::arg("ratio"), py::arg("seed") = py::none(),
+           "Thins the samples in place as if each were kept with probability ratio (0..1): each\n"
+           "bucket's count becomes a binomial draw from the C library's drand48, seeded first with\n"
+           "seed when given.")
       .def("copy", &copy, "An independent copy.")
       .def("__copy__", &copy)
       .def("__deepcopy__", [](const PyHistogram &self, py::handle) { return copy(self); })

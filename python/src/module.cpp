@@ -6,5 +6,6 @@ PYBIND11_MODULE(_core, m) {
   m.doc() = "The C core of varrow: histograms and the distfn front ends.";
   m.attr("__version__") = hist_version();
   varrow_python::bind_histogram(m);
+  varrow_python::bind_recorder(m);
   varrow_python::bind_distfn(m);
 }

@@ -57,7 +57,8 @@ SOLVERS = [
      lambda nc: distfn.noncentral_f_cdf(2.0, 3.0, 10.0, nc)),
     (distfn.gamma_quantile, (0.3, 2.5, 2.0), lambda x: distfn.gamma_cdf(x, 2.5, 2.0)),
     (distfn.gamma_shape, (0.3, 4.0, 2.0), lambda a: distfn.gamma_cdf(4.0, a, 2.0)),
-    (distfn.gamma_scale, (0.3, 4.0, 2.5), lambda sc: distfn.gamma_cdf(4.0, 2.5, sc)),
+    (distfn.gamma_rate, (0.3, 4.0, 2.5), lambda rate: distfn.gamma_cdf(4.0, 2.5, rate)),
+    (distfn.gamma_scale, (0.3, 4.0, 2.5), lambda sc: distfn.gamma_cdf(4.0, 2.5, scale=sc)),
     (distfn.negative_binomial_quantile, (0.5, 5.0, 0.4),
      lambda s: distfn.negative_binomial_cdf(s, 5.0, 0.4)),
     (distfn.negative_binomial_successes, (0.5, 5.0, 0.4),
@@ -108,15 +109,16 @@ def test_complements_given_for_accuracy_near_one():
 # (call, status, argument, bound)
 FAILURES = [
     (lambda: distfn.t_cdf(1.0, -1.0), -5, "df", 0.0),
-    (lambda: distfn.t_quantile(0.0, 10.0), -2, "p", 0.0),
+    (lambda: distfn.t_quantile(-0.25, 10.0), -2, "p", 0.0),
     (lambda: distfn.chi2_quantile(0.5, 3.0, q=0.0), -3, "q", 0.0),
-    (lambda: distfn.binomial_cdf(12.0, 10.0, 0.5), -4, "s", 10.0),
+    (lambda: distfn.binomial_cdf(1.0, 3.0, -0.5), -6, "pr", 0.0),
     (lambda: distfn.binomial_cdf(1.0, 0.0, 0.5), -5, "xn", 0.0),
     (lambda: distfn.binomial_cdf(1.0, 3.0, 1.5), -6, "pr", 1.0),
-    (lambda: distfn.noncentral_chi2_quantile(1.0, 3.0, 1.0), -2, "p", 0.9999999999999999),
+    (lambda: distfn.noncentral_chi2_quantile(1.5, 3.0, 1.0), -2, "p", 0.9999999999999999),
     (lambda: distfn.t_quantile(0.3, 10.0, q=0.7000000001), 3, None, 1.0),
     (lambda: distfn.binomial_cdf(1.0, 3.0, 0.5, ompr=0.6), 4, None, 1.0),
-    (lambda: distfn.poisson_quantile(0.0, 5.0), 1, None, 0.0),
+    (lambda: distfn.poisson_quantile(1e-320, 5.0), 1, None, 0.0),
+    (lambda: distfn.t_df(0.975, 0.1), 2, None, 1e10),
     (lambda: distfn.t_cdf(float("nan"), 3.0), -4, "t", None),
 ]
 
@@ -143,3 +145,130 @@ def test_failure_in_an_array_names_the_element():
 def test_wrong_types_raise_type_error(bad):
     with pytest.raises(TypeError):
         distfn.t_cdf(bad, 3.0)
+
+
+INF = math.inf
+
+# (cdf, arguments, (cum, ccum)): beyond the support and at infinity, the limits.
+LIMITS = [
+    (distfn.normal_cdf, (INF,), (1.0, 0.0)),
+    (distfn.normal_cdf, (-INF, 3.0, 2.0), (0.0, 1.0)),
+    (distfn.t_cdf, (INF, 3.0), (1.0, 0.0)),
+    (distfn.t_cdf, (-INF, 3.0), (0.0, 1.0)),
+    (distfn.poisson_cdf, (-1.0, 3.0), (0.0, 1.0)),
+    (distfn.poisson_cdf, (INF, 3.0), (1.0, 0.0)),
+    (distfn.binomial_cdf, (11.0, 10.0, 0.3), (1.0, 0.0)),
+    (distfn.binomial_cdf, (-0.5, 10.0, 0.3), (0.0, 1.0)),
+    (distfn.negative_binomial_cdf, (-1.0, 3.0, 0.3), (0.0, 1.0)),
+    (distfn.negative_binomial_cdf, (INF, 3.0, 0.3), (1.0, 0.0)),
+    (distfn.chi2_cdf, (-1.0, 3.0), (0.0, 1.0)),
+    (distfn.chi2_cdf, (INF, 3.0), (1.0, 0.0)),
+    (distfn.noncentral_chi2_cdf, (-INF, 3.0, 1.0), (0.0, 1.0)),
+    (distfn.noncentral_chi2_cdf, (INF, 3.0, 1.0), (1.0, 0.0)),
+    (distfn.gamma_cdf, (-1.0, 2.0), (0.0, 1.0)),
+    (distfn.gamma_cdf, (INF, 2.0, 0.5), (1.0, 0.0)),
+    (distfn.beta_cdf, (-0.5, 2.0, 3.0), (0.0, 1.0)),
+    (distfn.beta_cdf, (1.5, 2.0, 3.0), (1.0, 0.0)),
+    (distfn.f_cdf, (-1.0, 2.0, 3.0), (0.0, 1.0)),
+    (distfn.f_cdf, (INF, 2.0, 3.0), (1.0, 0.0)),
+    (distfn.noncentral_f_cdf, (-1.0, 3.0, 4.0, 1.0), (0.0, 1.0)),
+    (distfn.noncentral_f_cdf, (INF, 3.0, 4.0, 1.0), (1.0, 0.0)),
+]
+
+
+@pytest.mark.parametrize("cdf, args, limits", LIMITS, ids=lambda v: getattr(v, "__name__", None))
+def test_cdfs_beyond_the_support_return_their_limits(cdf, args, limits):
+    assert cdf(*args) == limits
+    cum, ccum = cdf(*(np.array([a, a]) if i == 0 else a for i, a in enumerate(args)))
+    assert cum.tolist() == [limits[0]] * 2 and ccum.tolist() == [limits[1]] * 2
+
+
+def test_limits_still_check_the_other_arguments():
+    for call, argument in [(lambda: distfn.t_cdf(INF, -1.0), "df"),
+                           (lambda: distfn.binomial_cdf(11.0, -10.0, 0.3), "xn"),
+                           (lambda: distfn.beta_cdf(2.0, 0.0, 3.0), "a"),
+                           (lambda: distfn.normal_cdf(np.nan), "x")]:
+        with pytest.raises(distfn.DistfnError) as caught:
+            call()
+        assert caught.value.argument == argument
+
+
+# (quantile, parameters, value at p = 0, value at p = 1): the ends of the support.
+ENDS = [
+    (distfn.normal_quantile, (1.0, 2.0), -INF, INF),
+    (distfn.t_quantile, (3.0,), -INF, INF),
+    (distfn.chi2_quantile, (3.0,), 0.0, INF),
+    (distfn.noncentral_chi2_quantile, (3.0, 1.0), 0.0, INF),
+    (distfn.gamma_quantile, (2.0, 0.5), 0.0, INF),
+    (distfn.beta_quantile, (2.0, 3.0), 0.0, 1.0),
+    (distfn.f_quantile, (2.0, 3.0), 0.0, INF),
+    (distfn.noncentral_f_quantile, (3.0, 4.0, 1.0), 0.0, INF),
+    (distfn.binomial_quantile, (10.0, 0.3), 0.0, 10.0),
+    (distfn.negative_binomial_quantile, (3.0, 0.3), 0.0, INF),
+    (distfn.poisson_quantile, (3.0,), 0.0, INF),
+]
+
+
+@pytest.mark.parametrize("quantile, params, lowest, highest", ENDS, ids=lambda v: getattr(v, "__name__", None))
+def test_quantiles_at_0_and_1_are_the_ends_of_the_support(quantile, params, lowest, highest):
+    assert quantile(0.0, *params) == lowest and quantile(1.0, *params) == highest
+    assert quantile([0.0, 1.0], *params).tolist() == [lowest, highest]
+    if "noncentral" not in quantile.__name__:
+        assert quantile(1.0, *params, q=0.0) == highest and quantile(0.0, *params, q=1.0) == lowest
+        with pytest.raises(distfn.DistfnError):
+            quantile(0.0, *params, q=0.5)  # p + q is not 1
+
+
+def test_ends_still_check_the_other_arguments():
+    with pytest.raises(distfn.DistfnError) as caught:
+        distfn.normal_quantile(0.0, sd=-1.0)
+    assert caught.value.argument == "sd"
+
+
+# (call, message): numbers as repr prints them, the argument as the caller named it.
+MESSAGES = [
+    (lambda: distfn.t_quantile(1.5, 3.0), "invt: p = 1.5 is out of range (limit 1.0)"),
+    (lambda: distfn.t_df(1.0, 2.0), "cdft: p = 1.0 is out of range (limit 1.0)"),  # not the q = 1 - p it made
+    (lambda: distfn.f_cdf(1.0, -1e-300, 3.0), "cdff: dfn = -1e-300 is out of range (limit 0.0)"),
+    (lambda: distfn.normal_cdf(0.0, sd=np.nan), "cdfnor: sd = nan is not a number"),
+    (lambda: distfn.gamma_cdf(1.0, 2.0, scale=-1.0), "cdfgam: scale = -1.0 is out of range (limit 0.0)"),
+    (lambda: distfn.gamma_quantile(0.5, 2.0, scale=INF), "invgam: scale = inf is out of range (limit inf)"),
+    (lambda: distfn.gamma_cdf(1.0, 2.0, -1.0), "cdfgam: rate = -1.0 is out of range (limit 0.0)"),
+]
+
+
+@pytest.mark.parametrize("call, message", MESSAGES)
+def test_messages_name_the_argument_passed(call, message):
+    with pytest.raises(distfn.DistfnError) as caught:
+        call()
+    assert str(caught.value).startswith(message)
+    assert "0.000000" not in str(caught.value)
+    assert caught.value.argument == message.split(": ")[1].split(" = ")[0]
+
+
+def test_gamma_takes_its_rate_or_numpys_scale():
+    x = np.array([0.5, 1.0, 4.0])
+    assert np.array_equal(distfn.gamma_cdf(x, 2.5, scale=0.5)[0], distfn.gamma_cdf(x, 2.5, 2.0)[0])
+    assert distfn.gamma_cdf(1.0, 2.0, rate=3.0) == distfn.gamma_cdf(3.0, 2.0)  # the rate scales x
+    assert distfn.gamma_quantile(0.3, 2.5, scale=4.0) == distfn.gamma_quantile(0.3, 2.5, 0.25)
+    assert distfn.gamma_shape(0.3, 4.0, scale=0.5) == distfn.gamma_shape(0.3, 4.0, 2.0)
+    assert distfn.gamma_scale(0.3, 4.0, 2.5) == 1.0 / distfn.gamma_rate(0.3, 4.0, 2.5)
+    for call in (lambda: distfn.gamma_cdf(1.0, 2.0, 2.0, scale=0.5),
+                 lambda: distfn.gamma_quantile(0.5, 2.0, rate=1.0, scale=1.0)):
+        with pytest.raises(TypeError, match="not both"):
+            call()
+
+
+def test_errors_nan_marks_the_failing_elements_only():
+    df = np.array([[3.0, -1.0], [np.nan, 10.0]])
+    cum, ccum = distfn.t_cdf([[1.0, 1.0], [1.0, INF]], df, errors="nan")
+    assert np.isnan(cum[0, 1]) and np.isnan(ccum[0, 1]) and np.isnan(cum[1, 0])
+    assert cum[0, 0] == distfn.t_cdf(1.0, 3.0)[0] and (cum[1, 1], ccum[1, 1]) == (1.0, 0.0)
+    quantiles = distfn.normal_quantile([0.0, 0.5, 1.0, 1.5, np.nan], errors="nan")
+    assert quantiles[:3].tolist() == [-INF, 0.0, INF] and np.isnan(quantiles[3:]).all()
+    assert math.isnan(distfn.chi2_quantile(0.5, -1.0, errors="nan"))
+    solved = distfn.t_df([0.975, 0.975], [2.5, 0.1], errors="nan")  # the second has no solution
+    assert solved[0] == distfn.t_df(0.975, 2.5) and np.isnan(solved[1])
+    assert math.isnan(distfn.gamma_scale(0.3, 4.0, -2.5, errors="nan"))
+    with pytest.raises(ValueError, match="errors"):
+        distfn.t_cdf(1.0, 3.0, errors="ignore")

@@ -258,3 +258,151 @@ def test_plot_draws_buckets_and_percentiles(example):
     fig, own = plt.subplots()
     assert varrow.Histogram().plot(ax=own) is own
     plt.close("all")
+
+
+def test_plot_draws_a_log_uniform_sample_flat():
+    # 400,000 values spaced evenly in log10 over four decades: 100,000 per decade.
+    n, decades = 400_000, 4
+    h = varrow.Histogram()
+    h.insert_many(10 ** ((np.arange(n) + 0.5) / n * decades - 3))
+    ax = h.plot()
+    heights = np.array([bar.get_height() for bar in ax.patches])
+    assert len(heights) == 90 * decades
+    np.testing.assert_allclose(heights, n / decades, rtol=0.005)  # no sawtooth, no cliff at 0.01, 0.1, 1
+    import matplotlib.pyplot as plt
+
+    plt.close("all")
+
+
+@pytest.mark.parametrize("values", [
+    EXAMPLE_VALUES,  # p90, p99 and p99.9 on one bucket
+    np.r_[np.linspace(0.01, 0.02, 989), 1.0, 1.0 + np.arange(10) * 1e-3],  # p99 and p99.9 one bucket apart
+    np.geomspace(1e-3, 1e3, 1000),  # far apart
+])
+def test_plot_labels_do_not_overlap(values):
+    h = varrow.Histogram()
+    h.insert_many(values)
+    ax = h.plot()
+    renderer = ax.figure.canvas.get_renderer()
+    ax.figure.draw(renderer)
+    boxes = [text.get_window_extent(renderer) for text in ax.texts]
+    assert [text.get_text() for text in ax.texts] == ["p50", "p90", "p99", "p99.9"]
+    assert not any(a.overlaps(b) for i, a in enumerate(boxes) for b in boxes[i + 1:])
+    assert all(ax.bbox.y0 <= box.y0 and box.y1 <= ax.bbox.y1 for box in boxes)
+    import matplotlib.pyplot as plt
+
+    plt.close("all")
+
+
+def test_heatmap_draws_each_histogram_as_a_column_of_densities():
+    import matplotlib.pyplot as plt
+
+    first, second, empty = varrow.Histogram(), varrow.Histogram(), varrow.Histogram()
+    first.insert_many([1.0, 1.0, 1.1, 9.9])  # adjacent buckets share an edge
+    second.insert_many([1.1, 5.0, 0.0, np.nan])  # zero and NaN cannot be drawn
+    ax = varrow.heatmap([first, second, empty])
+    (mesh,) = ax.collections
+    cells = mesh.get_array().reshape(-1, 3)
+    edges = [1.0, 1.1, 1.2, 5.0, 5.1, 9.9, 10.0]
+    assert len(cells) == len(edges) - 1 and ax.get_yscale() == "log"
+    widths = np.diff(np.log10(edges))
+    expected = np.zeros((len(edges) - 1, 3))
+    expected[[0, 1, 5], 0] = np.array([2, 1, 1]) / widths[[0, 1, 5]]
+    expected[[1, 3], 1] = 1 / widths[[1, 3]]
+    np.testing.assert_allclose(cells.filled(0), expected, rtol=1e-12)
+    assert cells.mask[2].all() and cells.mask[:, 2].all()  # a gap between buckets, an empty histogram
+    assert len(varrow.heatmap([], ax=plt.figure().add_subplot()).collections) == 0
+    plt.close("all")
+
+
+def test_insert_corrected_fills_in_the_omitted_samples(example):
+    h = varrow.Histogram(fast=example.fast)
+    assert h.insert_corrected(1.0, 0.25, count=2) == 8
+    assert list(h) == [(0.25, 2), (0.5, 2), (0.75, 2), (1.0, 2)]
+    assert h.insert_corrected(0.2, 0.25) == 1  # below the interval: no correction
+    assert h.insert_corrected(3.0, 0.0) == 1 and h.insert_corrected(3.0, -1.0) == 1  # no interval, no correction
+    bulk = varrow.Histogram()
+    assert bulk.insert_many([1.0, 0.2, 3.0, 3.0], counts=[2, 1, 1, 1], expected_interval=0.25) == 8 + 1 + 12 + 12
+    single = varrow.Histogram()
+    for value, count in [(1.0, 2), (0.2, 1), (3.0, 1), (3.0, 1)]:
+        single.insert_corrected(value, 0.25, count)
+    assert bulk == single
+    with pytest.raises(ValueError, match="expected_interval"):
+        h.insert_corrected(1.0, np.nan)
+    with pytest.raises(ValueError, match="expected_interval"):
+        h.insert_many([1.0], expected_interval=np.nan)
+
+
+def test_subtraction_follows_the_library(example):
+    other = varrow.Histogram()
+    other.insert_many([0.015, 0.015, 0.2, 0.2, 7.0])  # 0.2 once too often, 7.0 never recorded
+    difference = example - other
+    values, counts = difference.buckets()
+    assert values.tolist() == example.buckets()[0].tolist() and counts.tolist() == [1, 1, 1, 0]  # clamped, kept
+    assert difference.fast == example.fast and example.count == 6
+    assert difference == varrow.Histogram.from_base64("AAMM/gABD/4AAR/+AAE=")  # equal by content
+    in_place = example.copy()
+    in_place -= other
+    assert in_place == difference
+    in_place -= in_place
+    assert in_place.count == 0
+    with pytest.raises(TypeError):
+        example - 1
+
+
+def test_sum_of_histograms_starts_from_0(example):
+    total = sum([example, example, example])
+    assert total.count == 18 and total == varrow.merge([example] * 3) and example.count == 6
+    assert sum([example]) is not example
+    assert (0 + example) == example
+    with pytest.raises(TypeError):
+        1 + example
+    with pytest.raises(TypeError):
+        0.0 + example
+
+
+def test_clamp_keeps_the_buckets_touching_the_range(example):
+    example.insert_many([np.nan, -0.5, 0.0])
+    h = example.copy()
+    h.clamp(0.0155, 0.0311)
+    assert h.buckets()[1].tolist() == [3, 1] and h.quantile(1.0) == pytest.approx(0.0315)  # 0.015 reaches to 0.016
+    h = example.copy()
+    h.clamp(upper=0.0)
+    assert list(h) == [(-0.5, 1), (0.0, 1)]
+    h = example.copy()
+    h.clamp()
+    assert h.count == example.count - 1  # only the NaN bucket goes
+    with pytest.raises(ValueError):
+        h.clamp(np.nan)
+
+
+def test_compress_coarsens_the_small_buckets(example):
+    compressed = example.compress(-2)  # 0.012, 0.015 and 0.031 keep one digit; 0.2 stays
+    np.testing.assert_allclose(compressed.buckets()[0], [0.01, 0.03, 0.2], rtol=1e-15)
+    assert compressed.buckets()[1].tolist() == [4, 1, 1]
+    assert list(example.compress(-1)) == [(0.0, 5), (0.2, 1)]  # the 1e-2 powers count as zero
+    assert not compressed.fast and example.compress(-2, fast=True).fast
+    assert example.compress(-2, fast=True) == compressed and example.count == 6
+    assert example.compress(-128) == example
+    for mbe in (-129, 128):
+        with pytest.raises(ValueError):
+            example.compress(mbe)
+
+
+def test_downsample_thins_by_binomial_draws():
+    h = varrow.Histogram()
+    h.insert(1.0, 100_000)
+    h.insert(2.0, 3)
+    again = h.copy()
+    h.downsample(0.25, seed=7)
+    again.downsample(0.25, seed=7)
+    assert h == again  # the same seed, the same draws
+    assert abs(h.count_below(1.0) - 25_000) < 5 * math.sqrt(100_000 * 0.25 * 0.75)
+    kept = h.copy()
+    kept.downsample(1.0)
+    assert kept == h
+    kept.downsample(0.0)
+    assert kept.count == 0
+    for ratio in (-0.1, 1.5, np.nan):
+        with pytest.raises(ValueError):
+            h.downsample(ratio)

@@ -90,15 +90,17 @@ def test_read_lines_of_the_example_files(tmp_path):
         assert list(varrow.read_lines(binary, fast=True)) == per_minute
 
 
-def test_read_lines_names_the_bad_line(tmp_path):
+def test_read_lines_skips_blank_lines_and_names_the_bad_line(tmp_path):
     path = tmp_path / "bad.b64"
-    path.write_text("AAA=\nAAQM/gABD/4AAx/+AAEU/wAB\nnot a histogram\n")
+    path.write_text("AAA=\n\n  \t\nAAQM/gABD/4AAx/+AAEU/wAB\r\nnot a histogram\n")
     lines = varrow.read_lines(path)
     assert next(lines).count == 0 and next(lines).count == 6
-    with pytest.raises(ValueError, match=r"bad\.b64:3"):
+    with pytest.raises(ValueError, match=r"bad\.b64:5: not a base64 histogram"):
         next(lines)
-    with pytest.raises(ValueError, match="<file>:1"):
-        list(varrow.read_lines(io.StringIO("\n")))
+    assert list(varrow.read_lines(io.StringIO("AAA=\n\n"))) == [varrow.Histogram()]  # a file ending in a blank line
+    assert list(varrow.read_lines(io.BytesIO(b"\n"))) == []
+    with pytest.raises(ValueError, match="<file>:2"):
+        list(varrow.read_lines(io.StringIO("\nAAA=x\n")))
 
 
 def histogram_of(values):

@@ -64,3 +64,7 @@ FROM (VALUES ($$SELECT varrow_quantile('AAEKAAAD', -0.1)$$),
      ) AS cases(statement);
 
 DROP TABLE cases;
+
+-- The project's version, as the programs report it.
+\set project_version `cat version.txt`
+SELECT varrow_version() = :'project_version' AS same_as_programs, varrow_version() ~ '^\d+\.\d+\.\d+$' AS dotted;
