@@ -75,6 +75,7 @@ cases=(
 local_form() { sed 's/\bsamples\b/samples_local/; s/\bhistograms\b/histograms_local/; s/\bdigests\b/digests_local/' <<<"$1"; }
 
 echo "values: $rows log-normal (median 0.05), $minutes minutes of 100 values; stored: $minutes histograms and $minutes digests (compression 100)"
+echo
 echo "p99: exact $(sql -c "SELECT percentile_cont(0.99) WITHIN GROUP (ORDER BY v) FROM samples_local");" \
   "varrow $(sql -c "SELECT varrow_quantile(varrow_agg(v), 0.99) FROM samples"), its rollup $(sql -c "SELECT varrow_quantile(varrow_merge(h), 0.99) FROM histograms");" \
   "tdigest $(sql -c "SELECT tdigest_percentile(v, 100, 0.99) FROM samples"), its rollup $(sql -c "SELECT tdigest_percentile(d, 0.99) FROM digests")"

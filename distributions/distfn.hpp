@@ -1,6 +1,7 @@
 // distfn.hpp: a header-only C++20 interface over the distfn C API.
 //
-// One class per distribution holds its parameters: cdf(x), ccdf(x) and
+// One class per distribution holds its parameters: pdf(x) (the probability
+// mass at an integer count for the discrete laws), cdf(x), ccdf(x) and
 // tails(x) (both tails from the one call that computes them), quantile(p) and
 // cquantile(q) (the inv* functions, full precision), and the front ends'
 // parameter solves as named static functions (solve_*), which take the
@@ -109,12 +110,21 @@ inline void front_end(const char *operation, std::span<const argument> arguments
   if (status != 0) fail(operation, status, bound, arguments);
 }
 
-// Runs a quantile function; on failure the front end's own case 2 with the
-// same arguments supplies the bound (the argument checks are the same), and
-// a range limit is the output the quantile function set.
+// The bound of a failed check of p (status -2), q (-3) or p + q (3) as the
+// front ends report it: 1 for a value above 1, else 0.
+inline double tail_check_bound(int status, double p, double q) {
+  const double value = status == -2 ? p : status == -3 ? q : p + q;
+  return value > 1.0 ? 1.0 : 0.0;
+}
+
+// Runs a quantile function on the tails p and q; on failure the front end's
+// own case 2 with the same arguments supplies the bound (the argument checks
+// are the same, but for the noncentral front ends, which read no q: where
+// they report another status, the failed check was of p or q), and a range
+// limit is the output the quantile function set.
 template <typename Inverse, typename FrontEnd>
-inline double quantile(const char *operation, std::span<const argument> arguments, Inverse &&inverse,
-                       FrontEnd &&front_end_case_two) {
+inline double quantile(const char *operation, std::span<const argument> arguments, double p, double q,
+                       Inverse &&inverse, FrontEnd &&front_end_case_two) {
   double x = NAN;
   const int status = inverse(&x);
   if (status == 0) return x;
@@ -122,6 +132,7 @@ inline double quantile(const char *operation, std::span<const argument> argument
   if (status != 1 && status != 2) {
     int fe_status = 0;
     front_end_case_two(&fe_status, &bound);
+    if (fe_status != status) bound = tail_check_bound(status, p, q);
   }
   fail(operation, status, bound, arguments);
 }
@@ -203,31 +214,36 @@ inline std::string operation_name(const char *law, const char *member) {
 }
 
 // A law of N parameters whose front end takes (which, p, q, x, the
-// parameters, status, bound) and whose quantile function takes (p, q, the
-// parameters, x).  Case 1 gives the tails, case 2 the quantile (after the
+// parameters, status, bound), whose quantile function takes (p, q, the
+// parameters, x) and whose density function takes (x, the parameters, pdf,
+// status, bound).  Case 1 gives the tails, case 2 the quantile (after the
 // quantile function), and case 3 on solves for the first, second, ...
-// parameter.  With BothTails false only the lower tail p is accurate, and
-// the quantile reads p alone.  The law names itself (law_name), its front
-// end and quantile function (front_end_name, inverse_name), and x and its
-// parameters as its callers pass them (names); a law whose support is not
-// [0, inf) gives it as support_of(parameters).
-template <class Law, std::size_t N, auto FrontEnd, auto Inverse, bool BothTails = true>
+// parameter.  The law names itself (law_name) and x and its parameters as
+// its callers pass them (names); a law whose support is not [0, inf) gives
+// it as support_of(parameters), and one whose tails come from another
+// function than the front end's case 1 gives it as both_tails(x,
+// parameters, tails, status, bound), checking as the front end checks.
+template <class Law, std::size_t N, auto FrontEnd, auto Inverse, auto Density>
 class parametric : public cumulative<Law> {
  public:
   using Parameters = std::array<double, N>;
 
   Tails tails(double x) const { return tails_of(x, "tails"); }
+  // The density at x (the probability mass at an integer count).
+  double pdf(double x) const {
+    double result = NAN;
+    Parameters parameters = parameters_;
+    const auto arguments = arguments_of(1, from_lower_tail(NAN), x, parameters);
+    front_end(operation_name(Law::law_name, "pdf").c_str(), arguments, [&](int *st, double *b) {
+      [&]<std::size_t... I>(std::index_sequence<I...>) {
+        Density(&x, &parameters[I]..., &result, st, b);
+      }(std::make_index_sequence<N>{});
+    });
+    return result;
+  }
   double quantile(double p) const { return solve_tails(from_lower_tail(p), "quantile"); }
-  double cquantile(double q) const
-    requires BothTails
-  {
-    return solve_tails(from_upper_tail(q), "cquantile");
-  }
-  double solve(double p, double q) const
-    requires BothTails
-  {
-    return solve_tails(from_both_tails(p, q), "solve");
-  }
+  double cquantile(double q) const { return solve_tails(from_upper_tail(q), "cquantile"); }
+  double solve(double p, double q) const { return solve_tails(from_both_tails(p, q), "solve"); }
 
  protected:
   explicit parametric(const Parameters &parameters) : parameters_(parameters) {}
@@ -248,7 +264,13 @@ class parametric : public cumulative<Law> {
       return r;
     }
     Parameters parameters = parameters_;
-    run(1, member, from_lower_tail(NAN), r.cdf, r.ccdf, x, parameters);
+    if constexpr (requires(int *st, double *b) { Law::both_tails(x, parameters, r, st, b); }) {
+      const auto arguments = arguments_of(1, from_lower_tail(NAN), x, parameters);
+      front_end(operation_name(Law::law_name, member).c_str(), arguments,
+                [&](int *st, double *b) { Law::both_tails(x, parameters, r, st, b); });
+    } else {
+      run(1, member, from_lower_tail(NAN), r.cdf, r.ccdf, x, parameters);
+    }
     return r;
   }
 
@@ -293,7 +315,7 @@ class parametric : public cumulative<Law> {
     }
     const auto arguments = arguments_of(2, tails, NAN, parameters_);
     return detail::quantile(
-        operation_name(Law::law_name, member).c_str(), arguments,
+        operation_name(Law::law_name, member).c_str(), arguments, tails.p, tails.q,
         [&](double *x) {
           return [&]<std::size_t... I>(std::index_sequence<I...>) {
             return Inverse(tails.p, tails.q, parameters_[I]..., x);
@@ -311,7 +333,7 @@ class parametric : public cumulative<Law> {
 
 }  // namespace detail
 
-class normal : public detail::parametric<normal, 2, cdfnor, invnor> {
+class normal : public detail::parametric<normal, 2, cdfnor, invnor, pdfnor> {
  public:
   normal(double mean, double sd) : parametric({mean, sd}) {}
   static double solve_mean(double x, double sd, double p) {
@@ -334,7 +356,7 @@ class normal : public detail::parametric<normal, 2, cdfnor, invnor> {
   static detail::support support_of(const Parameters &) { return detail::real_line; }
 };
 
-class students_t : public detail::parametric<students_t, 1, cdft, invt> {
+class students_t : public detail::parametric<students_t, 1, cdft, invt, pdft> {
  public:
   explicit students_t(double df) : parametric({df}) {}
   static double solve_df(double t, double p) {
@@ -351,7 +373,7 @@ class students_t : public detail::parametric<students_t, 1, cdft, invt> {
   static detail::support support_of(const Parameters &) { return detail::real_line; }
 };
 
-class chi_squared : public detail::parametric<chi_squared, 1, cdfchi, invchi> {
+class chi_squared : public detail::parametric<chi_squared, 1, cdfchi, invchi, pdfchi> {
  public:
   explicit chi_squared(double df) : parametric({df}) {}
   static double solve_df(double x, double p) {
@@ -367,9 +389,10 @@ class chi_squared : public detail::parametric<chi_squared, 1, cdfchi, invchi> {
   static constexpr const char *names[] = {"x", "df"};
 };
 
-// Noncentral chi-square: only the lower tail p is accurate, so the solves
-// take p alone.
-class noncentral_chi_squared : public detail::parametric<noncentral_chi_squared, 2, cdfchn, invchn, false> {
+// Noncentral chi-square: the tails (and so cdf, ccdf and the quantiles) come
+// from cumchnb, each accurate; the parameter solves run the front end, whose
+// truncated sum gives only the lower tail p accurately, so they take p alone.
+class noncentral_chi_squared : public detail::parametric<noncentral_chi_squared, 2, cdfchn, invchn, pdfchn> {
  public:
   noncentral_chi_squared(double df, double pnonc) : parametric({df, pnonc}) {}
   static double solve_df(double x, double pnonc, double p) {
@@ -383,12 +406,15 @@ class noncentral_chi_squared : public detail::parametric<noncentral_chi_squared,
   friend parametric;
   static constexpr const char *law_name = "noncentral_chi_squared";
   static constexpr const char *names[] = {"x", "df", "pnonc"};
+  static void both_tails(double &x, Parameters &parameters, Tails &r, int *status, double *bound) {
+    cumchnb(&x, &parameters[0], &parameters[1], &r.cdf, &r.ccdf, status, bound);
+  }
 };
 
 // Gamma with shape and rate: P[X <= x] = P(shape, x rate), the regularized
 // incomplete gamma function (DLMF 8.2.4); the mean is shape / rate.  The C
 // front end calls the rate `scale`.
-class gamma : public detail::parametric<gamma, 2, cdfgam, invgam> {
+class gamma : public detail::parametric<gamma, 2, cdfgam, invgam, pdfgam> {
  public:
   gamma(double shape, double rate) : parametric({shape, rate}) {}
   static double solve_shape(double x, double rate, double p) {
@@ -426,6 +452,9 @@ class beta : public detail::invertible<beta> {
   // y = 1 - x may be given separately where x is close to 1.
   Tails tails(double x) const { return tails_of(x, "tails"); }
   Tails tails(double x, double y) const { return evaluate("tails", x, y, {"y", y}); }
+  // The density at x, with y = 1 - x given separately where x is close to 1.
+  double pdf(double x) const { return density(x, 1.0 - x, {"x", x, true}); }
+  double pdf(double x, double y) const { return density(x, y, {"y", y}); }
   static double solve_a(double x, double b, double p) { return solve_shape("solve_a", 3, x, NAN, b, p); }
   static double solve_b(double x, double a, double p) { return solve_shape("solve_b", 4, x, a, NAN, p); }
 
@@ -445,6 +474,12 @@ class beta : public detail::invertible<beta> {
                       [&](int *st, double *bd) { cdfbet(&which, &p, &q, &x, &y, &a, &b, st, bd); });
   }
   Tails tails_of(double x, const char *member) const { return evaluate(member, x, 1.0 - x, {"x", x, true}); }
+  double density(double x, double y, detail::argument y_argument) const {
+    double result = NAN, a = a_, b = b_;
+    const auto arguments = arguments_of(1, detail::from_lower_tail(NAN), {"x", x}, y_argument, a, b);
+    detail::front_end("beta::pdf", arguments, [&](int *st, double *bd) { pdfbet(&x, &y, &a, &b, &result, st, bd); });
+    return result;
+  }
   // y_argument names what y came from: the caller's y, or x as 1 - x.
   Tails evaluate(const char *member, double x, double y, detail::argument y_argument) const {
     Tails r{};
@@ -466,7 +501,7 @@ class beta : public detail::invertible<beta> {
     double y;
     const auto arguments = arguments_of(2, tails, {"x", NAN}, {"y", NAN}, a_, b_);
     return detail::quantile(
-        detail::operation_name("beta", member).c_str(), arguments,
+        detail::operation_name("beta", member).c_str(), arguments, tails.p, tails.q,
         [&](double *x) { return invbet(tails.p, tails.q, a_, b_, x, &y); },
         [&](int *st, double *bd) {
           int which = 2;
@@ -483,7 +518,7 @@ class beta : public detail::invertible<beta> {
   double a_, b_;
 };
 
-class fisher_f : public detail::parametric<fisher_f, 2, cdff, invf> {
+class fisher_f : public detail::parametric<fisher_f, 2, cdff, invf, pdff> {
  public:
   fisher_f(double dfn, double dfd) : parametric({dfn, dfd}) {}
   static double solve_dfn(double f, double dfd, double p) {
@@ -499,8 +534,9 @@ class fisher_f : public detail::parametric<fisher_f, 2, cdff, invf> {
   static constexpr const char *names[] = {"f", "dfn", "dfd"};
 };
 
-// Noncentral F: only the lower tail p is accurate.
-class noncentral_f : public detail::parametric<noncentral_f, 3, cdffnc, invfnc, false> {
+// Noncentral F: the tails from cumfncb, each accurate; the parameter solves
+// take p alone, as the noncentral chi-square's do.
+class noncentral_f : public detail::parametric<noncentral_f, 3, cdffnc, invfnc, pdffnc> {
  public:
   noncentral_f(double dfn, double dfd, double pnonc) : parametric({dfn, dfd, pnonc}) {}
   static double solve_dfn(double f, double dfd, double pnonc, double p) {
@@ -517,6 +553,9 @@ class noncentral_f : public detail::parametric<noncentral_f, 3, cdffnc, invfnc, 
   friend parametric;
   static constexpr const char *law_name = "noncentral_f";
   static constexpr const char *names[] = {"f", "dfn", "dfd", "pnonc"};
+  static void both_tails(double &f, Parameters &parameters, Tails &r, int *status, double *bound) {
+    cumfncb(&f, &parameters[0], &parameters[1], &parameters[2], &r.cdf, &r.ccdf, status, bound);
+  }
 };
 
 namespace detail {
@@ -524,8 +563,8 @@ namespace detail {
 // The binomial and the negative binomial share their front ends' and quantile
 // functions' signatures: s (continuous), n, and the success probability with
 // its complement (which the caller gives as p_success alone).
-template <class Law, auto FrontEnd, auto Inverse>
-class count_law : public parametric<Law, 3, FrontEnd, Inverse> {
+template <class Law, auto FrontEnd, auto Inverse, auto Density>
+class count_law : public parametric<Law, 3, FrontEnd, Inverse, Density> {
  public:
   count_law(double n, double p_success) : count_law::parametric({n, p_success, 1.0 - p_success}) {}
 
@@ -536,7 +575,7 @@ class count_law : public parametric<Law, 3, FrontEnd, Inverse> {
   }
 
  private:
-  friend parametric<Law, 3, FrontEnd, Inverse>;
+  friend parametric<Law, 3, FrontEnd, Inverse, Density>;
   static constexpr const char *names[] = {"s", "n", "p_success", "p_success"};
 };
 
@@ -544,7 +583,7 @@ class count_law : public parametric<Law, 3, FrontEnd, Inverse> {
 
 // Binomial with n trials and success probability p_success: P[X <= s] with
 // a continuous count s, 0 <= s <= n.
-class binomial : public detail::count_law<binomial, cdfbin, invbin> {
+class binomial : public detail::count_law<binomial, cdfbin, invbin, pdfbin> {
  public:
   using count_law::count_law;
   static double solve_trials(double s, double p_success, double p) {
@@ -561,7 +600,7 @@ class binomial : public detail::count_law<binomial, cdfbin, invbin> {
 };
 
 // Negative binomial: s failures (continuous) before the n-th success.
-class negative_binomial : public detail::count_law<negative_binomial, cdfnbn, invnbn> {
+class negative_binomial : public detail::count_law<negative_binomial, cdfnbn, invnbn, pdfnbn> {
  public:
   using count_law::count_law;
   static double solve_successes(double s, double p_success, double p) {
@@ -576,7 +615,7 @@ class negative_binomial : public detail::count_law<negative_binomial, cdfnbn, in
   static constexpr const char *law_name = "negative_binomial";
 };
 
-class poisson : public detail::parametric<poisson, 1, cdfpoi, invpoi> {
+class poisson : public detail::parametric<poisson, 1, cdfpoi, invpoi, pdfpoi> {
  public:
   explicit poisson(double mean) : parametric({mean}) {}
   static double solve_mean(double s, double p) {

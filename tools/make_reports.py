@@ -32,6 +32,10 @@ INSERT_FAST_LIMIT_NS = 6.0
 CONVERSION_SPEEDUP = 3.0
 BASE64_LIMIT_MB_S = 500.0
 HISTSTAT_LIMIT_RATIO = 4.0
+# The PostgreSQL extension's: on a Citus cluster no slower than the tdigest
+# extension's percentile; on one node within this factor of avg(v).
+CITUS_LIMIT_RATIO = 1.0
+ONE_NODE_LIMIT_RATIO = 1.3
 
 # The cumulative function behind each front end's search.
 SEARCHED_FUNCTION = {"cdfbet": "cumbet", "cdfbin": "cumbin", "cdfchi": "cumchi", "cdfchn": "cumchn", "cdff": "cumf",
@@ -192,6 +196,46 @@ POSTGRES_INTRO = (
     "each query after a warm-up, as psql's `\\timing` reports it. percentile_cont is an ordered-set "
     "aggregate without a combine function, so PostgreSQL runs it without workers whatever the setting; "
     "each stored histogram of the merge rows holds 100 of the values.")
+
+
+CITUS_INTRO = (
+    "The extension on a Citus 13 cluster of a coordinator and two workers on this machine, 8 shards "
+    "(`bash bench/bench_citus.sh`), against the tdigest extension (compression 100) and avg(v), the cost of "
+    "reading the values; one node is the coordinator's local copy of the same tables, with up to 2 parallel "
+    "workers. Best elapsed time of three runs of each query after a warm-up. On the cluster every aggregate "
+    "runs on the workers: Citus's worker_partial_agg and coord_combine_agg for varrow's, its own rewriting for "
+    "tdigest's and avg's. The stored rows are per-minute histograms and digests of 100 values each.")
+
+
+def read_citus(results):
+    """The output of bench_citus.sh, or None when Citus was not installed."""
+    path = results / "citus.md"
+    return path.read_text().rstrip() if path.exists() else None
+
+
+def citus_targets(citus):
+    """The targets of the extension measured by bench_citus.sh: its query table
+    gives each query's best milliseconds on one node and on the cluster."""
+    if not citus:
+        return []
+    ms = {}
+    for line in citus.splitlines():
+        cells = [c.strip() for c in line.strip("|").split("|")]
+        if len(cells) == 7 and cells[2].replace(".", "").isdigit():
+            ms[cells[0]] = (float(cells[2]), float(cells[4]))
+    rows = []
+    for label, ours, peer, where, limit in [
+            ("Citus: varrow_agg + varrow_quantile against tdigest_percentile",
+             "varrow_agg + varrow_quantile(0.99)", "tdigest_percentile(v, 100, 0.99)", 1, CITUS_LIMIT_RATIO),
+            ("Citus, per minute: varrow_agg + varrow_quantile against tdigest_percentile",
+             "per minute: varrow_agg + varrow_quantile(0.99)", "per minute: tdigest_percentile(v, 100, 0.99)", 1,
+             CITUS_LIMIT_RATIO),
+            ("one node: varrow_agg + varrow_quantile against avg(v)",
+             "varrow_agg + varrow_quantile(0.99)", "avg(v)", 0, ONE_NODE_LIMIT_RATIO)]:
+        if ours in ms and peer in ms:
+            a, b = ms[ours][where], ms[peer][where]
+            rows.append((label, f"<= {limit:g}x", f"{a:.0f} ms vs {b:.0f} ms", f"{a / b:.2f}x", verdict(a <= limit * b)))
+    return rows
 
 
 def read_postgres(results):
@@ -733,8 +777,8 @@ INVERSE_INTRO = ("The quantile functions `inv*` solve the equation of their fron
                  "discrete or noncentral inverses. A failure (exception, NaN) counts as an infinite error.")
 
 
-def performance_document(info, runs, accuracy, histstat, postgres, python_section, plots):
-    targets = histogram_targets(runs, histstat) + distfn_targets(accuracy)
+def performance_document(info, runs, accuracy, histstat, postgres, citus, python_section, plots):
+    targets = histogram_targets(runs, histstat) + citus_targets(citus) + distfn_targets(accuracy)
     met = sum(1 for t in targets if t[-1] == "met")
     parts = [
         "# Performance",
@@ -772,6 +816,8 @@ def performance_document(info, runs, accuracy, histstat, postgres, python_sectio
               histstat["text"].rstrip(), "```", ""]
     if postgres:
         parts += ["### PostgreSQL extension against percentile_cont", "", POSTGRES_INTRO, "", postgres, ""]
+    if citus:
+        parts += ["### PostgreSQL extension on a Citus cluster against tdigest", "", CITUS_INTRO, "", citus, ""]
     if python_section:
         parts += ["## Python module (bench_python.py)", "", python_section.rstrip(), ""]
     if peer_section(runs):
@@ -888,9 +934,10 @@ def main():
         accuracy_plot(accuracy, info, docs / "accuracy_distfn.png")
     inverse_plot(runs, info, docs / "perf_quantile_functions.png")
     postgres = read_postgres(results)
+    citus = read_citus(results)
     python_path = results / "python.md"
     python_section = python_path.read_text() if python_path.exists() else ""
-    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, python_section, plots))
+    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, citus, python_section, plots))
     (docs / "ACCURACY.md").write_text(accuracy_document(info, runs, accuracy, results))
 
 

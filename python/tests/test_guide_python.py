@@ -2,6 +2,7 @@
 from the source tree, where their example files lie."""
 import os
 import re
+import tempfile
 
 import pytest
 
@@ -19,7 +20,8 @@ def block_with(text):
 
 
 @pytest.mark.parametrize("marker", ["varrow.Recorder()", "import varrow.dask"])
-def test_guide_example_runs(marker, monkeypatch, tmp_path):
+def test_guide_example_runs(marker, monkeypatch):
     monkeypatch.chdir(os.path.dirname(os.path.dirname(GUIDE)))
-    monkeypatch.setenv("DASK_TEMPORARY_DIRECTORY", str(tmp_path))  # the workers' scratch space
-    exec(compile(block_with(marker), GUIDE, "exec"), {"__name__": "guide"})
+    with tempfile.TemporaryDirectory() as scratch:
+        monkeypatch.setenv("DASK_TEMPORARY_DIRECTORY", scratch)  # the Dask workers' scratch space
+        exec(compile(block_with(marker), GUIDE, "exec"), {"__name__": "guide"})
