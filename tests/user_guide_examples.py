@@ -39,6 +39,7 @@ import re
 import subprocess
 import sys
 import tempfile
+import time
 
 FENCE = re.compile(r"^```([^\n`]*)\n(.*?)^```[ \t]*$", re.S | re.M)
 RUN_LANGUAGES = ("sh", "python", "sql")
@@ -209,6 +210,7 @@ def main():
         namespace = {"__name__": "guide"}
         counts = {language: 0 for language in RUN_LANGUAGES}
         for block in blocks:
+            started = time.monotonic()
             if block.language == "sh":
                 run_sh(block, environment, folder)
             elif block.language == "python":
@@ -216,10 +218,13 @@ def main():
             else:
                 continue
             counts[block.language] += 1
+            print("ok   %s in %.1f s" % (block.where(), time.monotonic() - started))
         sql_blocks = [block for block in blocks if block.language == "sql"]
         if build_setting(build_dir, "VARROW_BUILD_POSTGRES") == "ON":
+            started = time.monotonic()
             run_sql(sql_blocks, build_dir, source_dir, build_setting(build_dir, "VARROW_PG_CONFIG"), folder)
             counts["sql"] = len(sql_blocks)
+            print("ok   the sql blocks in %.1f s" % (time.monotonic() - started))
         else:
             print("sql blocks skipped: the build leaves the PostgreSQL extension out")
         os.chdir(source_dir)
