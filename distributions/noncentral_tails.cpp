@@ -214,9 +214,11 @@ double upper_tail(const Family &family, double m) {
   return sum;
 }
 
+// Each tail, kept at most 1: rounding may carry a sum of weights that add
+// up to 1 a few units above it.
 template <typename Family>
 Tails mixture_tails(const Family &family, double m) {
-  return {lower_tail(family, m), upper_tail(family, m)};
+  return {std::fmin(lower_tail(family, m), 1.0), std::fmin(upper_tail(family, m), 1.0)};
 }
 
 Tails noncentral_chi_square_tails(double x, double df, double pnonc) {
