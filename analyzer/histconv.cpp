@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "formats.hpp"
+#include "program_options.hpp"
 
 namespace {
 
@@ -113,14 +114,13 @@ void check_combination(const Options &o) {
 }
 
 Options parse_options(int argc, char **argv) {
-  enum { from = 1000, to, unit, mode, name, le, labels, scale, version };
+  enum { from = program_options::version_code + 1, to, unit, mode, name, le, labels, scale };
   static const option long_options[] = {
       {"from", required_argument, nullptr, from},   {"to", required_argument, nullptr, to},
       {"unit", required_argument, nullptr, unit},   {"mode", required_argument, nullptr, mode},
       {"name", required_argument, nullptr, name},   {"le", required_argument, nullptr, le},
       {"labels", required_argument, nullptr, labels}, {"scale", required_argument, nullptr, scale},
-      {"help", no_argument, nullptr, 'h'},          {"version", no_argument, nullptr, version},
-      {nullptr, 0, nullptr, 0}};
+      program_options::help_option, program_options::version_option, program_options::end_of_options};
   Options o;
   int c;
   // "+": options end at the first file, as in histstat and histmake.
@@ -130,8 +130,8 @@ Options parse_options(int argc, char **argv) {
       case 'h':
         std::fputs(usage_text, stdout);
         std::exit(exit_success);
-      case version:
-        std::printf("histconv (varrow) %s\n", VARROW_PROGRAM_VERSION);
+      case program_options::version_code:
+        program_options::print_version("histconv");
         std::exit(exit_success);
       case from: o.from = arg; break;
       case to: o.to = arg; break;
@@ -159,7 +159,9 @@ Options parse_options(int argc, char **argv) {
         o.scale = int(s);
         break;
       }
-      default: usage_error("unknown option");
+      default:  // getopt has named the option
+        std::fputs(usage_text, stderr);
+        std::exit(exit_failure);
     }
   }
   check_combination(o);

@@ -58,6 +58,7 @@ run_benchmark bench_gamma_normal
 run_benchmark bench_front_ends
 run_benchmark bench_quantile_functions
 run_benchmark bench_distributions --accuracy_out="$results/distfn_accuracy.csv"
+run_benchmark bench_densities --accuracy_out="$results/density_accuracy.csv"
 if [ -x "$build_dir/bench/bench_peer_hdr" ]; then
   run_benchmark bench_peer_hdr
 else
@@ -71,6 +72,16 @@ bash "$source_dir/bench/bench_histstat.sh" "$build_dir" >"$results/histstat.txt"
 if [ -f "$build_dir/postgres/varrow.so" ]; then
   echo "== bench_postgres.sh" >&2
   bash "$source_dir/bench/bench_postgres.sh" "$build_dir" | sed -n '/^|/p' >"$results/postgres.md"
+fi
+# On a Citus cluster, when Citus and the tdigest extension are installed
+# (postgres/test/citus/build_citus.sh, postgresql-15-tdigest).
+pg_config=${PG_CONFIG:-pg_config}
+if [ -f "$build_dir/postgres/varrow.so" ] && [ -f "$("$pg_config" --pkglibdir)/citus.so" ] &&
+  [ -f "$("$pg_config" --sharedir)/extension/tdigest.control" ]; then
+  echo "== bench_citus.sh" >&2
+  bash "$source_dir/bench/bench_citus.sh" "$build_dir" >"$results/citus.md"
+else
+  echo "== bench_citus.sh skipped: Citus or the tdigest extension is not installed" >&2
 fi
 
 # The Python module's figures, when the build has it (run by its own interpreter).

@@ -174,6 +174,11 @@ void cumf(double *f, double *dfn, double *dfd, double *cum, double *ccum);
  * relative term size of 1e-4; NaN when the sum cannot be completed. */
 void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, double *ccum);
 
+/* Noncentral F with each tail to relative accuracy, as cumchnb; positions
+ * those of cdffnc (f 4, dfn 5, dfd 6, pnonc 7). */
+void cumfncb(double *f, double *dfn, double *dfd, double *pnonc, double *cum, double *ccum, int *status,
+             double *bound);
+
 /* ---- Incomplete gamma ratio and gamma-based distributions --------------- */
 
 /* The regularized incomplete gamma ratios *ans = P(a, x), *qans = Q(a, x).
@@ -189,6 +194,13 @@ void cumgam(double *x, double *a, double *cum, double *ccum);
 void cumchi(double *x, double *df, double *cum, double *ccum);
 /* Noncentral chi-square distribution with noncentrality pnonc at x. */
 void cumchn(double *x, double *df, double *pnonc, double *cum, double *ccum);
+/* Noncentral chi-square with each tail to relative accuracy: *cum and *ccum
+ * are summed as mixtures of their own, the complement not formed as 1 - cum.
+ * The arguments are checked as case 1 of cdfchn checks them: *status 0, or
+ * -k for the argument at position k of cdfchn (x 4, df 5, pnonc 6) out of
+ * range, NaN or infinite, *bound the limit it broke; *cum and *ccum are then
+ * unset.  Both are NaN when pnonc/2 exceeds 2^36. */
+void cumchnb(double *x, double *df, double *pnonc, double *cum, double *ccum, int *status, double *bound);
 /* Poisson distribution with mean xlam: *cum = probability of s or fewer events. */
 void cumpoi(double *s, double *xlam, double *cum, double *ccum);
 
@@ -304,7 +316,8 @@ void cdft(int *which, double *p, double *q, double *t, double *df, int *status, 
 
 /* Each solves the equation of its front end's case 2 (which = 2) to full
  * double precision: the cumulative function of the smaller of the tails p and
- * q equal to it (noncentral laws: the lower tail equal to p, q never read).
+ * q equal to it (the noncentral laws through cumchnb and cumfncb, whose
+ * tails are both accurate; unlike their front ends they read q).
  * Returns the front end's status: 0 solved; -k the argument the front end
  * reports at position k (counting which as 1) out of range, NaN or infinite;
  * 3 p + q is not 1; 4 pr + ompr is not 1; 1 or 2 the answer lies below or

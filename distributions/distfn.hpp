@@ -1,6 +1,7 @@
 // distfn.hpp: a header-only C++20 interface over the distfn C API.
 //
-// One class per distribution holds its parameters: cdf(x), ccdf(x) and
+// One class per distribution holds its parameters: pdf(x) (the probability
+// mass at an integer count for the discrete laws), cdf(x), ccdf(x) and
 // tails(x) (both tails from the one call that computes them), quantile(p) and
 // cquantile(q) (the inv* functions, full precision), and the front ends'
 // parameter solves as named static functions (solve_*), which take the
@@ -76,11 +77,20 @@ inline void front_end(const char *function, const char *const (&names)[N], Call 
   if (status != 0) fail(function, status, bound, names);
 }
 
-// Runs a quantile function; on failure the front end's own case 2 with the
-// same arguments supplies the bound (the argument checks are the same), and
-// a range limit is the output the quantile function set.
+// The bound of a failed check of p (status -2), q (-3) or p + q (3) as the
+// front ends report it: 1 for a value above 1, else 0.
+inline double tail_check_bound(int status, double p, double q) {
+  const double value = status == -2 ? p : status == -3 ? q : p + q;
+  return value > 1.0 ? 1.0 : 0.0;
+}
+
+// Runs a quantile function on the tails p and q; on failure the front end's
+// own case 2 with the same arguments supplies the bound (the argument checks
+// are the same, but for the noncentral front ends, which read no q: where
+// they report another status, the failed check was of p or q), and a range
+// limit is the output the quantile function set.
 template <std::size_t N, typename Inverse, typename FrontEnd>
-inline double quantile(const char *function, const char *const (&names)[N], Inverse &&inverse,
+inline double quantile(const char *function, const char *const (&names)[N], double p, double q, Inverse &&inverse,
                        FrontEnd &&front_end_case_two) {
   double x = NAN;
   const int status = inverse(&x);
@@ -89,6 +99,7 @@ inline double quantile(const char *function, const char *const (&names)[N], Inve
   if (status != 1 && status != 2) {
     int fe_status = 0;
     front_end_case_two(&fe_status, &bound);
+    if (fe_status != status) bound = tail_check_bound(status, p, q);
   }
   fail(function, status, bound, names);
 }
@@ -115,13 +126,14 @@ class invertible : public cumulative<Law> {
 };
 
 // A law of N parameters whose front end takes (which, p, q, x, the
-// parameters, status, bound) and whose quantile function takes (p, q, the
-// parameters, x).  Case 1 gives the tails, case 2 the quantile (after the
+// parameters, status, bound), whose quantile function takes (p, q, the
+// parameters, x) and whose density function takes (x, the parameters, pdf,
+// status, bound).  Case 1 gives the tails, case 2 the quantile (after the
 // quantile function), and case 3 on solves for the first, second, ...
-// parameter.  With BothTails false only the lower tail p is accurate, and
-// the quantile reads p alone.  The law names its front end, its quantile
-// function and their arguments (front_end_name, inverse_name, names).
-template <class Law, std::size_t N, auto FrontEnd, auto Inverse, bool BothTails = true>
+// parameter.  The law names its front end, its quantile function and their
+// arguments (front_end_name, inverse_name, names); the density function is
+// named pdf and the front end's name after "cdf".
+template <class Law, std::size_t N, auto FrontEnd, auto Inverse, auto Density>
 class parametric : public cumulative<Law> {
  public:
   using Parameters = std::array<double, N>;
@@ -132,20 +144,25 @@ class parametric : public cumulative<Law> {
     run(1, r.cdf, r.ccdf, x, parameters);
     return r;
   }
+  // The density at x (the probability mass at an integer count).
+  double pdf(double x) const {
+    double result = NAN;
+    Parameters parameters = parameters_;
+    const std::string name = std::string("pdf") + (Law::front_end_name + 3);
+    front_end(name.c_str(), Law::names, [&](int *st, double *b) {
+      [&]<std::size_t... I>(std::index_sequence<I...>) {
+        Density(&x, &parameters[I]..., &result, st, b);
+      }(std::make_index_sequence<N>{});
+    });
+    return result;
+  }
   double quantile(double p) const { return solve_tails(p, complement(p)); }
-  double cquantile(double q) const
-    requires BothTails
-  {
-    return solve_tails(complement(q), q);
-  }
-  double solve(double p, double q) const
-    requires BothTails
-  {
-    return solve_tails(p, q);
-  }
+  double cquantile(double q) const { return solve_tails(complement(q), q); }
+  double solve(double p, double q) const { return solve_tails(p, q); }
 
  protected:
   explicit parametric(const Parameters &parameters) : parameters_(parameters) {}
+  const Parameters &parameters() const { return parameters_; }
 
   // Case which (3 on) solves for parameters[which - 3]; the others are given.
   static double solve_parameter(int which, double x, Parameters parameters, double p, double q) {
@@ -164,7 +181,7 @@ class parametric : public cumulative<Law> {
   }
   double solve_tails(double p, double q) const {
     return detail::quantile(
-        Law::inverse_name, Law::names,
+        Law::inverse_name, Law::names, p, q,
         [&](double *x) {
           return [&]<std::size_t... I>(std::index_sequence<I...>) {
             return Inverse(p, q, parameters_[I]..., x);
@@ -182,7 +199,7 @@ class parametric : public cumulative<Law> {
 
 }  // namespace detail
 
-class normal : public detail::parametric<normal, 2, cdfnor, invnor> {
+class normal : public detail::parametric<normal, 2, cdfnor, invnor, pdfnor> {
  public:
   normal(double mean, double sd) : parametric({mean, sd}) {}
   static double solve_mean(double x, double sd, double p) { return solve_mean(x, sd, p, 1.0 - p); }
@@ -197,7 +214,7 @@ class normal : public detail::parametric<normal, 2, cdfnor, invnor> {
   static constexpr const char *names[] = {"which", "p", "q", "x", "mean", "sd"};
 };
 
-class students_t : public detail::parametric<students_t, 1, cdft, invt> {
+class students_t : public detail::parametric<students_t, 1, cdft, invt, pdft> {
  public:
   explicit students_t(double df) : parametric({df}) {}
   static double solve_df(double t, double p) { return solve_df(t, p, 1.0 - p); }
@@ -210,7 +227,7 @@ class students_t : public detail::parametric<students_t, 1, cdft, invt> {
   static constexpr const char *names[] = {"which", "p", "q", "t", "df"};
 };
 
-class chi_squared : public detail::parametric<chi_squared, 1, cdfchi, invchi> {
+class chi_squared : public detail::parametric<chi_squared, 1, cdfchi, invchi, pdfchi> {
  public:
   explicit chi_squared(double df) : parametric({df}) {}
   static double solve_df(double x, double p) { return solve_df(x, p, 1.0 - p); }
@@ -223,11 +240,18 @@ class chi_squared : public detail::parametric<chi_squared, 1, cdfchi, invchi> {
   static constexpr const char *names[] = {"which", "p", "q", "x", "df"};
 };
 
-// Noncentral chi-square: only the lower tail p is accurate, so the solves
-// take p alone.
-class noncentral_chi_squared : public detail::parametric<noncentral_chi_squared, 2, cdfchn, invchn, false> {
+// Noncentral chi-square: the tails (and so cdf, ccdf and the quantiles) come
+// from cumchnb, each accurate; the parameter solves run the front end, whose
+// truncated sum gives only the lower tail p accurately, so they take p alone.
+class noncentral_chi_squared : public detail::parametric<noncentral_chi_squared, 2, cdfchn, invchn, pdfchn> {
  public:
   noncentral_chi_squared(double df, double pnonc) : parametric({df, pnonc}) {}
+  Tails tails(double x) const {
+    Tails r{};
+    double df = parameters()[0], pnonc = parameters()[1];
+    detail::front_end("cumchnb", names, [&](int *st, double *b) { cumchnb(&x, &df, &pnonc, &r.cdf, &r.ccdf, st, b); });
+    return r;
+  }
   static double solve_df(double x, double pnonc, double p) { return solve_parameter(3, x, {NAN, pnonc}, p, 1.0 - p); }
   static double solve_noncentrality(double x, double df, double p) {
     return solve_parameter(4, x, {df, NAN}, p, 1.0 - p);
@@ -241,7 +265,7 @@ class noncentral_chi_squared : public detail::parametric<noncentral_chi_squared,
 };
 
 // Gamma with shape and rate (the front end's `scale` multiplies x).
-class gamma : public detail::parametric<gamma, 2, cdfgam, invgam> {
+class gamma : public detail::parametric<gamma, 2, cdfgam, invgam, pdfgam> {
  public:
   gamma(double shape, double scale) : parametric({shape, scale}) {}
   static double solve_shape(double x, double scale, double p) { return solve_shape(x, scale, p, 1.0 - p); }
@@ -276,10 +300,17 @@ class beta : public detail::invertible<beta> {
     });
     return r;
   }
+  // The density at x, with y = 1 - x given separately where x is close to 1.
+  double pdf(double x) const { return pdf(x, 1.0 - x); }
+  double pdf(double x, double y) const {
+    double result = NAN, a = a_, b = b_;
+    detail::front_end("pdfbet", names, [&](int *st, double *bd) { pdfbet(&x, &y, &a, &b, &result, st, bd); });
+    return result;
+  }
   double solve(double p, double q) const {
     double y;
     return detail::quantile(
-        "invbet", names, [&](double *x) { return invbet(p, q, a_, b_, x, &y); },
+        "invbet", names, p, q, [&](double *x) { return invbet(p, q, a_, b_, x, &y); },
         [&](int *st, double *bd) {
           int which = 2;
           double pp = p, qq = q, x, yy, a = a_, b = b_;
@@ -299,7 +330,7 @@ class beta : public detail::invertible<beta> {
   double a_, b_;
 };
 
-class fisher_f : public detail::parametric<fisher_f, 2, cdff, invf> {
+class fisher_f : public detail::parametric<fisher_f, 2, cdff, invf, pdff> {
  public:
   fisher_f(double dfn, double dfd) : parametric({dfn, dfd}) {}
   static double solve_dfn(double f, double dfd, double p) { return solve_parameter(3, f, {NAN, dfd}, p, 1.0 - p); }
@@ -312,10 +343,18 @@ class fisher_f : public detail::parametric<fisher_f, 2, cdff, invf> {
   static constexpr const char *names[] = {"which", "p", "q", "f", "dfn", "dfd"};
 };
 
-// Noncentral F: only the lower tail p is accurate.
-class noncentral_f : public detail::parametric<noncentral_f, 3, cdffnc, invfnc, false> {
+// Noncentral F: the tails from cumfncb, each accurate; the parameter solves
+// take p alone, as the noncentral chi-square's do.
+class noncentral_f : public detail::parametric<noncentral_f, 3, cdffnc, invfnc, pdffnc> {
  public:
   noncentral_f(double dfn, double dfd, double pnonc) : parametric({dfn, dfd, pnonc}) {}
+  Tails tails(double f) const {
+    Tails r{};
+    double dfn = parameters()[0], dfd = parameters()[1], pnonc = parameters()[2];
+    detail::front_end("cumfncb", names,
+                      [&](int *st, double *b) { cumfncb(&f, &dfn, &dfd, &pnonc, &r.cdf, &r.ccdf, st, b); });
+    return r;
+  }
   static double solve_dfn(double f, double dfd, double pnonc, double p) {
     return solve_parameter(3, f, {NAN, dfd, pnonc}, p, 1.0 - p);
   }
@@ -338,8 +377,8 @@ namespace detail {
 // The binomial and the negative binomial share their front ends' and quantile
 // functions' signatures: s (continuous), n, and the success probability with
 // its complement.
-template <class Law, auto FrontEnd, auto Inverse>
-class count_law : public parametric<Law, 3, FrontEnd, Inverse> {
+template <class Law, auto FrontEnd, auto Inverse, auto Density>
+class count_law : public parametric<Law, 3, FrontEnd, Inverse, Density> {
  public:
   count_law(double n, double p_success) : count_law::parametric({n, p_success, 1.0 - p_success}) {}
 
@@ -350,7 +389,7 @@ class count_law : public parametric<Law, 3, FrontEnd, Inverse> {
   }
 
  private:
-  friend parametric<Law, 3, FrontEnd, Inverse>;
+  friend parametric<Law, 3, FrontEnd, Inverse, Density>;
   static constexpr const char *names[] = {"which", "p", "q", "s", "xn", "pr", "ompr"};
 };
 
@@ -358,7 +397,7 @@ class count_law : public parametric<Law, 3, FrontEnd, Inverse> {
 
 // Binomial with n trials and success probability p_success: P[X <= s] with
 // a continuous count s.
-class binomial : public detail::count_law<binomial, cdfbin, invbin> {
+class binomial : public detail::count_law<binomial, cdfbin, invbin, pdfbin> {
  public:
   using count_law::count_law;
   static double solve_trials(double s, double p_success, double p) { return solve_case(3, s, NAN, p_success, p); }
@@ -368,7 +407,7 @@ class binomial : public detail::count_law<binomial, cdfbin, invbin> {
 };
 
 // Negative binomial: s failures (continuous) before the n-th success.
-class negative_binomial : public detail::count_law<negative_binomial, cdfnbn, invnbn> {
+class negative_binomial : public detail::count_law<negative_binomial, cdfnbn, invnbn, pdfnbn> {
  public:
   using count_law::count_law;
   static double solve_successes(double s, double p_success, double p) { return solve_case(3, s, NAN, p_success, p); }
@@ -377,7 +416,7 @@ class negative_binomial : public detail::count_law<negative_binomial, cdfnbn, in
   static constexpr const char *inverse_name = "invnbn";
 };
 
-class poisson : public detail::parametric<poisson, 1, cdfpoi, invpoi> {
+class poisson : public detail::parametric<poisson, 1, cdfpoi, invpoi, pdfpoi> {
  public:
   explicit poisson(double mean) : parametric({mean}) {}
   static double solve_mean(double s, double p) { return solve_parameter(3, s, {NAN}, p, 1.0 - p); }

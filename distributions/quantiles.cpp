@@ -396,18 +396,22 @@ int solve_count(double p, double q, double start, double spread, double lower, d
       secant(start, start + spread, lower, upper, use_lower == cum_increases, full_precision, g), s);
 }
 
-// The search of a noncentral law for the x > 0 with cum(x) = p, in ln x:
-// the lower tail is a power of x there, so ln(cum) is straight in ln x.
+// The search of a noncentral law for the x > 0 with cum(x) = p, in ln x, on
+// the smaller of the tails p and q: the lower tail is a power of x near 0, so
+// ln(cum) is straight in ln x there, and ln(ccum) falls ever more steeply but
+// smoothly towards the upper end.
 template <typename Tails>
-int solve_noncentral(double p, double start, double *x, Tails &&tails) {
+int solve_noncentral(double p, double q, double start, double *x, Tails &&tails) {
+  const bool use_lower = p <= q;
+  const double target = use_lower ? p : q;
   auto g = [&](double u) {
     double cum, ccum;
     tails(std::exp(u), &cum, &ccum);
-    return log_ratio(cum, p);
+    return log_ratio(use_lower ? cum : ccum, target);
   };
   const double u = std::log(start > 0.0 && std::isfinite(start) ? start : 1.0);
-  const SecantResult r =
-      secant(u, u + noncentral_first_step, log_smallest_normal, log_largest_parameter, true, noncentral_tolerance, g);
+  const SecantResult r = secant(u, u + noncentral_first_step, log_smallest_normal, log_largest_parameter, use_lower,
+                                noncentral_tolerance, g);
   const int status = report_search_result(r, x);
   if (status == status_success) *x = std::exp(r.s);
   if (status == status_at_lower_limit) *x = 0.0;
@@ -570,38 +574,38 @@ int invnbn(double p, double q, double xn, double pr, double ompr, double *s) {
 }
 
 int invchn(double p, double q, double df, double pnonc, double *x) {
-  (void)q;  // as in the front end: the noncentral sum gives no accurate upper tail
-  const ArgumentRule rules[] = {in_range(2, &p, 0.0, largest_noncentral_p, true), positive(5, &df, true),
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), positive(5, &df, true),
                                 non_negative(6, &pnonc, true)};
-  if (const int status = reject(rules, false, p, 1.0 - p, x)) return status;
+  if (const int status = reject(rules, true, p, q, x)) return status;
   if (p == 0.0) {
     *x = 0.0;
     return status_success;
   }
   const Patnaik approx = patnaik(df, pnonc);
-  const double start = approx.scale * 2.0 * gamma_quantile(p, 1.0 - p, 0.5 * approx.df);
-  return solve_noncentral(p, start, x, [df, pnonc](double value, double *cum, double *ccum) {
-    double xx = value, d = df, nc = pnonc;
-    cumchn(&xx, &d, &nc, cum, ccum);
+  const double start = approx.scale * 2.0 * gamma_quantile(p, q, 0.5 * approx.df);
+  return solve_noncentral(p, q, start, x, [df, pnonc](double value, double *cum, double *ccum) {
+    double xx = value, d = df, nc = pnonc, bound;
+    int status;
+    cumchnb(&xx, &d, &nc, cum, ccum, &status, &bound);
   });
 }
 
 int invfnc(double p, double q, double dfn, double dfd, double pnonc, double *f) {
-  (void)q;  // as in the front end: the noncentral sum gives no accurate upper tail
-  const ArgumentRule rules[] = {in_range(2, &p, 0.0, largest_noncentral_p, true), positive(5, &dfn, true),
+  const ArgumentRule rules[] = {probability(2, &p, true), nonzero_probability(3, &q, true), positive(5, &dfn, true),
                                 positive(6, &dfd, true), non_negative(7, &pnonc, true)};
-  if (const int status = reject(rules, false, p, 1.0 - p, f)) return status;
+  if (const int status = reject(rules, true, p, q, f)) return status;
   if (p == 0.0) {
     *f = 0.0;
     return status_success;
   }
   const Patnaik approx = patnaik(dfn, pnonc);
-  const Complements c = beta_quantile(p, 1.0 - p, 0.5 * approx.df, 0.5 * dfd);
+  const Complements c = beta_quantile(p, q, 0.5 * approx.df, 0.5 * dfd);
   // F = (chi2_dfn / dfn) / (chi2_dfd / dfd) with chi2_dfn ~ scale chi2_df.
   const double start = approx.scale * (c.x / c.y) * (dfd / dfn);
-  return solve_noncentral(p, start, f, [dfn, dfd, pnonc](double value, double *cum, double *ccum) {
-    double ff = value, n = dfn, d = dfd, nc = pnonc;
-    cumfnc(&ff, &n, &d, &nc, cum, ccum);
+  return solve_noncentral(p, q, start, f, [dfn, dfd, pnonc](double value, double *cum, double *ccum) {
+    double ff = value, n = dfn, d = dfd, nc = pnonc, bound;
+    int status;
+    cumfncb(&ff, &n, &d, &nc, cum, ccum, &status, &bound);
   });
 }
 

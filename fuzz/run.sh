@@ -8,10 +8,11 @@ set -euo pipefail
 seconds=${1:-60}
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=$source_dir/build/fuzz
-targets=(deserialize deserialize_b64)
+targets=(deserialize deserialize_b64 prometheus otlp hdr bins)
 # Records up to 8 KiB; texts long enough to pass the text reader's fixed
-# 8192-byte scratch buffer.
-declare -A max_len=([deserialize]=8192 [deserialize_b64]=24576)
+# 8192-byte scratch buffer; for the format readers, documents of a few KiB,
+# enough for many series.
+declare -A max_len=([deserialize]=8192 [deserialize_b64]=24576 [prometheus]=8192 [otlp]=8192 [hdr]=8192 [bins]=4096)
 
 (cd "$source_dir" && cmake --preset fuzz >/dev/null)
 cmake --build "$build_dir" -j2 --target "${targets[@]/#/fuzz_}" >/dev/null

@@ -7,7 +7,8 @@ Usage: /usr/bin/python3 tools/make_reports.py bench/results docs
 Reads machine.txt, the Google Benchmark JSON files bench_*.json (run with
 repetitions; the median of the repetitions is quoted), distfn_accuracy.csv
 (errors and time per point of every cumulative function and front-end
-quantile, against Boost.Math and GSL) and histstat.txt.  Needs matplotlib.
+quantile, against Boost.Math and GSL), density_accuracy.csv (the same for
+the densities and the noncentral tails) and histstat.txt.  Needs matplotlib.
 """
 
 import csv
@@ -32,6 +33,10 @@ INSERT_FAST_LIMIT_NS = 6.0
 CONVERSION_SPEEDUP = 3.0
 BASE64_LIMIT_MB_S = 500.0
 HISTSTAT_LIMIT_RATIO = 4.0
+# The PostgreSQL extension's: on a Citus cluster no slower than the tdigest
+# extension's percentile; on one node within this factor of avg(v).
+CITUS_LIMIT_RATIO = 1.0
+ONE_NODE_LIMIT_RATIO = 1.3
 
 # The cumulative function behind each front end's search.
 SEARCHED_FUNCTION = {"cdfbet": "cumbet", "cdfbin": "cumbin", "cdfchi": "cumchi", "cdfchn": "cumchn", "cdff": "cumf",
@@ -172,6 +177,23 @@ def read_accuracy(results):
     return rows
 
 
+def read_density_accuracy(results):
+    """density_accuracy.csv of bench_densities: errors, their share of the
+    bound and time per point of every density and noncentral tail."""
+    path = results / "density_accuracy.csv"
+    if not path.exists():
+        return []
+    rows = []
+    with path.open() as f:
+        for r in csv.DictReader(f):
+            for key in ("points", "failures"):
+                r[key] = int(r[key])
+            for key in ("err_median", "err_max", "share_max", "ns_median", "ns_max"):
+                r[key] = float(r[key])
+            rows.append(r)
+    return rows
+
+
 def read_histstat(results):
     path = results / "histstat.txt"
     out = {"text": ""}
@@ -192,6 +214,46 @@ POSTGRES_INTRO = (
     "each query after a warm-up, as psql's `\\timing` reports it. percentile_cont is an ordered-set "
     "aggregate without a combine function, so PostgreSQL runs it without workers whatever the setting; "
     "each stored histogram of the merge rows holds 100 of the values.")
+
+
+CITUS_INTRO = (
+    "The extension on a Citus 13 cluster of a coordinator and two workers on this machine, 8 shards "
+    "(`bash bench/bench_citus.sh`), against the tdigest extension (compression 100) and avg(v), the cost of "
+    "reading the values; one node is the coordinator's local copy of the same tables, with up to 2 parallel "
+    "workers. Best elapsed time of three runs of each query after a warm-up. On the cluster every aggregate "
+    "runs on the workers: Citus's worker_partial_agg and coord_combine_agg for varrow's, its own rewriting for "
+    "tdigest's and avg's. The stored rows are per-minute histograms and digests of 100 values each.")
+
+
+def read_citus(results):
+    """The output of bench_citus.sh, or None when Citus was not installed."""
+    path = results / "citus.md"
+    return path.read_text().rstrip() if path.exists() else None
+
+
+def citus_targets(citus):
+    """The targets of the extension measured by bench_citus.sh: its query table
+    gives each query's best milliseconds on one node and on the cluster."""
+    if not citus:
+        return []
+    ms = {}
+    for line in citus.splitlines():
+        cells = [c.strip() for c in line.strip("|").split("|")]
+        if len(cells) == 7 and cells[2].replace(".", "").isdigit():
+            ms[cells[0]] = (float(cells[2]), float(cells[4]))
+    rows = []
+    for label, ours, peer, where, limit in [
+            ("Citus: varrow_agg + varrow_quantile against tdigest_percentile",
+             "varrow_agg + varrow_quantile(0.99)", "tdigest_percentile(v, 100, 0.99)", 1, CITUS_LIMIT_RATIO),
+            ("Citus, per minute: varrow_agg + varrow_quantile against tdigest_percentile",
+             "per minute: varrow_agg + varrow_quantile(0.99)", "per minute: tdigest_percentile(v, 100, 0.99)", 1,
+             CITUS_LIMIT_RATIO),
+            ("one node: varrow_agg + varrow_quantile against avg(v)",
+             "varrow_agg + varrow_quantile(0.99)", "avg(v)", 0, ONE_NODE_LIMIT_RATIO)]:
+        if ours in ms and peer in ms:
+            a, b = ms[ours][where], ms[peer][where]
+            rows.append((label, f"<= {limit:g}x", f"{a:.0f} ms vs {b:.0f} ms", f"{a / b:.2f}x", verdict(a <= limit * b)))
+    return rows
 
 
 def read_postgres(results):
@@ -619,6 +681,88 @@ def region_table(accuracy, kind, stat_columns):
     return table(header, rows)
 
 
+DENSITY_LIBRARIES = ["distfn", "Boost.Math", "GSL"]
+TAIL_LIBRARIES = ["distfn", "distfn cumchn/cumfnc", "Boost.Math"]
+
+DENSITY_INTRO = (
+    "`pdfbet` ... `pdft` (the probability masses for the binomial, negative binomial and Poisson laws) on "
+    "the points of `tests/data/densities.csv` (`tools/gen_density_reference.py`, mpmath at 40 digits), beside "
+    "Boost.Math's `pdf` (double precision without promotion) and GSL's `gsl_ran_*_pdf` on the same points "
+    "(GSL has no noncentral laws, and takes only whole counts). Error: the largest relative error in units "
+    "of 2^-52; bound: its largest share of max(8 units, 16 kappa 2^-53), kappa the density's condition "
+    "number in all its arguments, the bound the test suite holds distfn to (`tests/test_densities.cpp`). "
+    "Regions: centre (within 5 standard deviations of the mean), tail (beyond, or below a thousandth of a "
+    "positive mean), large (a parameter of 1e4 or more).")
+
+TAIL_INTRO = (
+    "`cumchnb` and `cumfncb` on the points of `tests/data/noncentral_tails.csv` "
+    "(`tools/gen_noncentral_tails_reference.py`, mpmath at 40 digits), each tail on its own where it is at "
+    "least 1e-300, beside distfn's truncated sums `cumchn` and `cumfnc` (their complement 1 - cum) and "
+    "Boost.Math's `cdf` and `cdf(complement(...))`. Bound: the largest share of max(1e-13, 64 kappa 2^-53), "
+    "kappa the tail's condition number, the bound of `tests/test_noncentral_tails.cpp`. Regions by the "
+    "smaller tail: centre (>= 0.01), tail (>= 1e-20), far (smaller); large: noncentrality 1e4 or more.")
+
+
+def density_accuracy_table(rows, kind, libraries):
+    """Per function and region: each library's largest error and its share of the bound."""
+    out = []
+    functions = sorted({r["function"] for r in rows if r["kind"] == kind})
+    for f in functions:
+        regions = sorted({r["region"] for r in rows if r["kind"] == kind and r["function"] == f},
+                         key=lambda g: (g.startswith("all"), g))
+        for region in regions:
+            cells = [f"`{f}`", region]
+            points = "–"
+            for lib in libraries:
+                r = next((r for r in rows if r["kind"] == kind and r["function"] == f and r["region"] == region
+                          and r["library"] == lib), None)
+                cells += [fmt(r["err_max"]), fmt(r["share_max"])] if r else ["–", "–"]
+                if r and lib == "distfn":
+                    points = str(r["points"])
+            cells.append(points)
+            out.append(cells)
+    header = ["function", "region"]
+    for lib in libraries:
+        header += [f"{lib} max error", f"{lib} / bound"]
+    header.append("points")
+    return table(header, out)
+
+
+def density_speed_table(rows, runs, kind, libraries):
+    """Mean CPU ns per call over all points of a function (Google Benchmark's
+    items per second, median of the repetitions) of each library, and
+    distfn's ratio to Boost.Math."""
+    out = []
+    for f in sorted({r["function"] for r in rows if r["kind"] == kind}):
+        means = {lib: runs.get(f"{kind}/{f}/{lib}") for lib in libraries}
+        per_call = {lib: 1e9 / b["items_per_second"] for lib, b in means.items() if b and "items_per_second" in b}
+        cells = [f"`{f}`"] + [f"{per_call[lib]:.0f}" if lib in per_call else "–" for lib in libraries]
+        ours, boost = per_call.get("distfn"), per_call.get("Boost.Math")
+        cells.append(f"{ours / boost:.2f}" if ours and boost else "–")
+        out.append(cells)
+    return table(["function"] + [f"{lib} ns" for lib in libraries] + ["distfn / Boost.Math"], out)
+
+
+def density_accuracy_sections(density):
+    if not density:
+        return []
+    return ["## Densities against Boost.Math and GSL (bench_densities)", "", DENSITY_INTRO, "",
+            density_accuracy_table(density, "density", DENSITY_LIBRARIES), "",
+            "## Noncentral tails, each summed on its own (bench_densities)", "", TAIL_INTRO, "",
+            density_accuracy_table(density, "noncentral", TAIL_LIBRARIES), ""]
+
+
+def density_speed_sections(density, runs):
+    if not density:
+        return []
+    return ["## Densities and noncentral tails against Boost.Math and GSL (bench_densities)", "",
+            "Mean CPU time per call over all points of `tests/data/densities.csv` and "
+            "`tests/data/noncentral_tails.csv` (see ACCURACY.md for the errors on the same points).", "",
+            "### Densities", "", density_speed_table(density, runs, "density", DENSITY_LIBRARIES), "",
+            "### Noncentral tails (both from one call)", "",
+            density_speed_table(density, runs, "noncentral", TAIL_LIBRARIES), ""]
+
+
 def note_keys(label):
     """The profile notes that explain a missed target."""
     if "(quantile)" in label:
@@ -733,8 +877,8 @@ INVERSE_INTRO = ("The quantile functions `inv*` solve the equation of their fron
                  "discrete or noncentral inverses. A failure (exception, NaN) counts as an infinite error.")
 
 
-def performance_document(info, runs, accuracy, histstat, postgres, python_section, plots):
-    targets = histogram_targets(runs, histstat) + distfn_targets(accuracy)
+def performance_document(info, runs, accuracy, histstat, postgres, citus, python_section, plots, density):
+    targets = histogram_targets(runs, histstat) + citus_targets(citus) + distfn_targets(accuracy)
     met = sum(1 for t in targets if t[-1] == "met")
     parts = [
         "# Performance",
@@ -772,6 +916,8 @@ def performance_document(info, runs, accuracy, histstat, postgres, python_sectio
               histstat["text"].rstrip(), "```", ""]
     if postgres:
         parts += ["### PostgreSQL extension against percentile_cont", "", POSTGRES_INTRO, "", postgres, ""]
+    if citus:
+        parts += ["### PostgreSQL extension on a Citus cluster against tdigest", "", CITUS_INTRO, "", citus, ""]
     if python_section:
         parts += ["## Python module (bench_python.py)", "", python_section.rstrip(), ""]
     if peer_section(runs):
@@ -806,6 +952,7 @@ def performance_document(info, runs, accuracy, histstat, postgres, python_sectio
     if inverse_runs(runs):
         parts += ["## Quantile functions against Boost.Math and GSL", "", INVERSE_INTRO, "",
                   "![quantile functions](perf_quantile_functions.png)", "", inverse_section(runs, "time"), ""]
+    parts += density_speed_sections(density, runs)
     return "\n".join(parts)
 
 
@@ -864,11 +1011,13 @@ def accuracy_document(info, runs, accuracy, results):
     parts += ["## Incomplete gamma ratio, normal and gaminv (bench_gamma_normal)", "",
               "Units of 2^-52; for gaminv the error of P (or Q) at the returned x against p.", "",
               counter_section(runs, "bench_gamma_normal", ["median_ulp", "max_ulp"]), ""]
+    parts += density_accuracy_sections(read_density_accuracy(results))
     if inverse_runs(runs):
         parts += ["## Quantile functions (inv*) against Boost.Math and GSL", "", INVERSE_INTRO, "",
                   "The test suite holds every `inv*` to max(8 max(1, kappa), 16 kappa_F kappa) units over both "
                   "tails from 1e-300 (`tests/test_quantile_functions.cpp`), kappa the quantile's condition number "
-                  "and kappa_F the cumulative function's; the noncentral laws to what their truncated sums allow.",
+                  "and kappa_F the cumulative function's; the noncentral laws, which solve `cumchnb` and `cumfncb`, "
+                  "likewise.",
                   "", inverse_section(runs, "error"), ""]
     return "\n".join(parts)
 
@@ -888,9 +1037,12 @@ def main():
         accuracy_plot(accuracy, info, docs / "accuracy_distfn.png")
     inverse_plot(runs, info, docs / "perf_quantile_functions.png")
     postgres = read_postgres(results)
+    citus = read_citus(results)
     python_path = results / "python.md"
     python_section = python_path.read_text() if python_path.exists() else ""
-    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, python_section, plots))
+    density = read_density_accuracy(results)
+    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, citus, python_section, plots,
+                                                              density))
     (docs / "ACCURACY.md").write_text(accuracy_document(info, runs, accuracy, results))
 
 

@@ -26,8 +26,6 @@ constexpr uint32_t v0_encoding = 0x1c849308, v0_compressed = 0x1c849309;
 constexpr uint32_t v1_encoding = 0x1c849301, v1_compressed = 0x1c849302;
 constexpr uint32_t v2_encoding = 0x1c849303, v2_compressed = 0x1c849304;
 constexpr std::size_t compression_header = 8;  // cookie, compressed length
-constexpr std::size_t v0_header = 32;          // cookie, digits, lowest, highest, total
-constexpr std::size_t v1_header = 40;          // cookie, payload length, offset, digits, lowest, highest, ratio
 // HdrHistogram's own limits of its configuration.
 constexpr int max_significant_digits = 5;
 constexpr int max_magnitude_sum = 61;

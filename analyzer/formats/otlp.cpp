@@ -79,8 +79,9 @@ struct Field {
 // An AnyValue as label text: strings as they are, other kinds as their JSON text.
 std::string any_value_text(const Field &v) {
   v.expect_object();
-  if (!v.present() || v.value->members.empty()) return "";
-  const auto &[kind, inner] = v.value->members.front();
+  if (!v.present() || v.value->items.empty()) return "";
+  const std::string &kind = v.value->names.front();
+  const JsonValue &inner = v.value->items.front();
   if (inner.kind == Kind::string || inner.kind == Kind::number) return inner.text;
   if (inner.kind == Kind::boolean) return inner.boolean ? "true" : "false";
   return kind;

@@ -296,8 +296,15 @@ std::vector<Label> parse_label_list(std::string_view text) {
 }
 
 void write_prometheus(const Entries &entries, const PrometheusOptions &options, std::string &out) {
-  if (!is_metric_name(options.name)) fail_at_field("--name", "'" + options.name + "' is not a metric name");
+  if (!is_metric_name(options.name)) fail_at_field("name", "'" + options.name + "' is not a metric name");
   const std::vector<double> &bounds = options.bounds.empty() ? default_prometheus_bounds() : options.bounds;
+  for (std::size_t i = 0; i < bounds.size(); ++i)
+    if (!std::isfinite(bounds[i]) || (i > 0 && !(bounds[i - 1] < bounds[i])))
+      fail_at_field("le", "bounds must be finite and strictly ascending");
+  for (const Label &l : options.labels)
+    if (l.name == bound_label || l.name.empty() || !is_name_start(l.name[0]) ||
+        !std::all_of(l.name.begin(), l.name.end(), is_name_char))
+      fail_at_field("labels", "'" + l.name + "' is not a label name that may be given");
   std::string text = "# TYPE " + options.name + " histogram\n";
   std::set<std::vector<Label>> seen;
   std::vector<uint64_t> counts(bounds.size() + 1);
@@ -314,8 +321,7 @@ void write_prometheus(const Entries &entries, const PrometheusOptions &options, 
       fail_at_field("histogram " + std::to_string(i + 1),
                     "its series " + series_key(options.name, labels) +
                         " is already written; give each histogram distinct labels (--labels, or labelled input)");
-    if (hist_to_explicit_bounds(e.histogram.get(), bounds.data(), bounds.size(), counts.data()) != 0)
-      throw std::invalid_argument("bucket bounds must be finite and strictly ascending");
+    hist_to_explicit_bounds(e.histogram.get(), bounds.data(), bounds.size(), counts.data());
     std::string prefix;
     for (const Label &l : labels) prefix += l.name + "=\"" + escape_label_value(l.value) + "\",";
     uint64_t cumulative = 0;

@@ -158,10 +158,11 @@ class Heatmap {
              (*mark.dash ? " stroke-dasharray=\"" + std::string(mark.dash) + "\"" : "") + " points=\"" + points + "\"/>\n";
       const double y = top_margin + 10 + 18 * double(m);
       const double x = left_margin + plot_width + 20;
+      // The swatch on the plot's own background, where a white line shows.
+      out += "<rect x=\"" + number(x - 2) + "\" y=\"" + number(y - 5) + "\" width=\"28\" height=\"10\" fill=\"#20202a\"/>\n";
       out += "<line x1=\"" + number(x) + "\" y1=\"" + number(y) + "\" x2=\"" + number(x + 24) + "\" y2=\"" + number(y) +
              "\" stroke=\"" + mark.stroke + "\" stroke-width=\"2\"" +
              (*mark.dash ? " stroke-dasharray=\"" + std::string(mark.dash) + "\"" : "") + "/>\n";
-      out += "<rect x=\"" + number(x - 2) + "\" y=\"" + number(y - 5) + "\" width=\"28\" height=\"10\" fill=\"none\" stroke=\"#20202a\" stroke-width=\"0.5\"/>\n";
       out += text(x + 30, y + 4, "start", mark.name);
     }
     return out;

@@ -34,6 +34,7 @@ namespace py = pybind11;
 void bind_histogram(py::module_ &m);
 void bind_recorder(py::module_ &m);
 void bind_distfn(py::module_ &m);
+void bind_formats(py::module_ &m);
 
 struct PyHistogram {
   PyHistogram(varrow::Histogram histogram, bool is_fast) : h(std::move(histogram)), fast(is_fast) {}
@@ -74,6 +75,21 @@ uint64_t to_count(py::handle object);
 // The interval of a coordinated-omission correction: any number but NaN (0
 // or less makes no correction).
 double correction_interval(double interval);
+
+// A correction of more values than this releases the GIL while it inserts.
+constexpr double long_correction = 4096;
+
+// Runs insert(), a corrected insertion of value, without the GIL when the
+// correction adds many values (value / interval of them), so that other
+// threads go on meanwhile.
+template <typename Insert>
+uint64_t insert_corrected(double value, double interval, Insert &&insert) {
+  if (interval > 0 && value / interval > long_correction) {
+    py::gil_scoped_release release;
+    return insert();
+  }
+  return insert();
+}
 
 // ---- Bulk insertion ----------------------------------------------------------
 

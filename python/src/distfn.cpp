@@ -33,26 +33,61 @@ int call_quantile(double *q) {
   }(std::make_index_sequence<outputs>{}, std::make_index_sequence<count - 2 - outputs>{});
 }
 
+// A density function called on its front end's quantities: it reads the
+// value and the parameters after p and q and writes the density over p.
+template <auto function, size_t count>
+void call_density(double *q, int *status, double *bound) {
+  [&]<size_t... i>(std::index_sequence<i...>) {
+    function(&q[2 + i]..., &q[0], status, bound);
+  }(std::make_index_sequence<count - 2>{});
+}
+
+// The tails of the noncentral laws summed each on its own (cumchnb,
+// cumfncb), over p and q; the others' tails are their front ends' case 1.
+template <auto function, size_t count>
+void call_tails(double *q, int *status, double *bound) {
+  [&]<size_t... i>(std::index_sequence<i...>) {
+    function(&q[2 + i]..., &q[0], &q[1], status, bound);
+  }(std::make_index_sequence<count - 2>{});
+}
+
+using ColumnCall = void (*)(double *quantities, int *status, double *bound);
+
 struct FrontEnd {
   const char *name;
   size_t quantities;
   FrontEndCall call;
   QuantileCall quantile;
+  ColumnCall density;
+  ColumnCall tails;  // null: case 1 of the front end
 };
 
-// A front end and its quantile function, which take count quantities.
-template <auto front_end, auto inverse, size_t count, size_t outputs = 1>
+// A front end, its quantile and density functions, which take count quantities.
+template <auto front_end, auto inverse, auto density, size_t count, size_t outputs = 1>
 constexpr FrontEnd entry(const char *name) {
-  return {name, count, call_front_end<front_end, count>, call_quantile<inverse, count, outputs>};
+  return {name, count, call_front_end<front_end, count>, call_quantile<inverse, count, outputs>,
+          call_density<density, count>, nullptr};
+}
+
+template <auto front_end, auto inverse, auto density, auto tails, size_t count>
+constexpr FrontEnd noncentral_entry(const char *name) {
+  FrontEnd e = entry<front_end, inverse, density, count>(name);
+  e.tails = call_tails<tails, count>;
+  return e;
 }
 
 constexpr std::array front_ends{
-    entry<cdfbet, invbet, 6, 2>("cdfbet"), entry<cdfbin, invbin, 6>("cdfbin"),
-    entry<cdfchi, invchi, 4>("cdfchi"),    entry<cdfchn, invchn, 5>("cdfchn"),
-    entry<cdff, invf, 5>("cdff"),          entry<cdffnc, invfnc, 6>("cdffnc"),
-    entry<cdfgam, invgam, 5>("cdfgam"),    entry<cdfnbn, invnbn, 6>("cdfnbn"),
-    entry<cdfnor, invnor, 5>("cdfnor"),    entry<cdfpoi, invpoi, 4>("cdfpoi"),
-    entry<cdft, invt, 4>("cdft"),
+    entry<cdfbet, invbet, pdfbet, 6, 2>("cdfbet"),
+    entry<cdfbin, invbin, pdfbin, 6>("cdfbin"),
+    entry<cdfchi, invchi, pdfchi, 4>("cdfchi"),
+    noncentral_entry<cdfchn, invchn, pdfchn, cumchnb, 5>("cdfchn"),
+    entry<cdff, invf, pdff, 5>("cdff"),
+    noncentral_entry<cdffnc, invfnc, pdffnc, cumfncb, 6>("cdffnc"),
+    entry<cdfgam, invgam, pdfgam, 5>("cdfgam"),
+    entry<cdfnbn, invnbn, pdfnbn, 6>("cdfnbn"),
+    entry<cdfnor, invnor, pdfnor, 5>("cdfnor"),
+    entry<cdfpoi, invpoi, pdfpoi, 4>("cdfpoi"),
+    entry<cdft, invt, pdft, 4>("cdft"),
 };
 
 const FrontEnd &front_end_named(const std::string &name) {
@@ -111,7 +146,7 @@ py::object solve(const std::string &name, int which, py::array_t<double> quantit
 // its full-precision quantile function.  The quantile functions report no
 // bound: a range limit is the output they set, and for any other failure the
 // front end's own case 2 on the same quantities gives it (its argument checks
-// are the same).
+// are the same but for q).
 py::object quantile(const std::string &name, py::array_t<double> quantities, bool every) {
   const FrontEnd &entry = front_end_named(name);
   return each_column(entry, quantities, every, [&](double *column, int *status, double *bound) {
@@ -123,7 +158,31 @@ py::object quantile(const std::string &name, py::array_t<double> quantities, boo
     if (*status != 1 && *status != 2) {
       int front_end_status = 0;
       entry.call(2, given.data(), &front_end_status, bound);
+      // The noncentral front ends read no q: where they report another
+      // status, the quantile function's check of p, q or p + q failed, whose
+      // bound is 1 for a value above 1, else 0.
+      if (front_end_status != *status) {
+        const double value = *status == -2 ? given[0] : *status == -3 ? given[1] : given[0] + given[1];
+        *bound = value > 1.0 ? 1.0 : 0.0;
+      }
     }
+  });
+}
+
+// The density at each column's value (its p slot receives it), with the
+// front end's status and bound on an argument out of range.
+py::object density(const std::string &name, py::array_t<double> quantities, bool every) {
+  const FrontEnd &entry = front_end_named(name);
+  return each_column(entry, quantities, every, entry.density);
+}
+
+// Both tails at each column's value into its p and q: for the noncentral
+// laws each summed on its own, for the others case 1 of the front end.
+py::object tails(const std::string &name, py::array_t<double> quantities, bool every) {
+  const FrontEnd &entry = front_end_named(name);
+  if (entry.tails) return each_column(entry, quantities, every, entry.tails);
+  return each_column(entry, quantities, every, [&](double *column, int *status, double *bound) {
+    entry.call(1, column, status, bound);
   });
 }
 
@@ -137,6 +196,12 @@ void bind_distfn(py::module_ &m) {
   m.def("quantile", &quantile, py::arg("front_end"), py::arg("quantities").noconvert(), py::arg("every") = false,
         "Solves a front end's case 2 with its full-precision quantile function on each column of a\n"
         "(count, n) float64 array in place; returns as solve() does.");
+  m.def("density", &density, py::arg("front_end"), py::arg("quantities").noconvert(), py::arg("every") = false,
+        "The density (probability mass of a count) of a front end's law at each column of a (count, n)\n"
+        "float64 array, written over its p; returns as solve() does.");
+  m.def("tails", &tails, py::arg("front_end"), py::arg("quantities").noconvert(), py::arg("every") = false,
+        "Both tails (p, q) at each column of a (count, n) float64 array in place, the noncentral laws'\n"
+        "each summed on its own; returns as solve() does.");
 }
 
 }  // namespace varrow_python

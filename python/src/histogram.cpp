@@ -267,8 +267,10 @@ insertion faster at the cost of up to 128 KiB of index pages.)")
           [](PyHistogram &self, double value, double expected_interval, py::handle count) {
             const uint64_t n = to_count(count);
             const double interval = correction_interval(expected_interval);
-            std::lock_guard lock(self.mutex);
-            return hist_insert_corrected(self.h.get(), value, interval, n);
+            return insert_corrected(value, interval, [&] {
+              std::lock_guard lock(self.mutex);
+              return hist_insert_corrected(self.h.get(), value, interval, n);
+            });
           },
           py::arg("value"), py::arg("expected_interval"), py::arg("count") = 1,
           "Adds count samples of value and, correcting for coordinated omission, of value - k x\n"

@@ -8,4 +8,5 @@ PYBIND11_MODULE(_core, m) {
   varrow_python::bind_histogram(m);
   varrow_python::bind_recorder(m);
   varrow_python::bind_distfn(m);
+  varrow_python::bind_formats(m);
 }

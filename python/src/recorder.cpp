@@ -57,8 +57,11 @@ Every sample lands in exactly one snapshot taken with reset=True.)")
       .def(
           "insert_corrected",
           [](PyRecorder &self, double value, double expected_interval, py::handle count) {
-            return hist_recorder_insert_corrected(self.recorder.get(), value, correction_interval(expected_interval),
-                                                  to_count(count));
+            const uint64_t n = to_count(count);
+            const double interval = correction_interval(expected_interval);
+            return insert_corrected(value, interval, [&] {
+              return hist_recorder_insert_corrected(self.recorder.get(), value, interval, n);
+            });
           },
           py::arg("value"), py::arg("expected_interval"), py::arg("count") = 1,
           "As Histogram.insert_corrected.")

@@ -321,6 +321,7 @@ def test_insert_corrected_fills_in_the_omitted_samples(example):
     assert list(h) == [(0.25, 2), (0.5, 2), (0.75, 2), (1.0, 2)]
     assert h.insert_corrected(0.2, 0.25) == 1  # below the interval: no correction
     assert h.insert_corrected(3.0, 0.0) == 1 and h.insert_corrected(3.0, -1.0) == 1  # no interval, no correction
+    assert h.insert_corrected(1.0, 2.0**-13) == 8192  # a long correction, inserted without the GIL
     bulk = varrow.Histogram()
     assert bulk.insert_many([1.0, 0.2, 3.0, 3.0], counts=[2, 1, 1, 1], expected_interval=0.25) == 8 + 1 + 12 + 12
     single = varrow.Histogram()

@@ -15,6 +15,7 @@ def test_recorder_inserts_like_a_histogram():
         assert target.insert_many(values) == len(values)
         assert target.insert_many(integers, counts=[2, 1]) == 3
         assert target.insert_corrected(1.0, 0.25) == 4
+        assert target.insert_corrected(1.0, 2.0**-13) == 8192
         assert target.insert_many([2.0], expected_interval=0.5) == 4
     snapshot = recorder.snapshot()
     assert snapshot == reference and not snapshot.fast and recorder.snapshot(fast=True).fast

@@ -17,9 +17,11 @@ import os
 import numpy as np
 
 from ._core import Histogram, Recorder, merge, __version__
+from ._core import from_prometheus, from_otlp, from_hdr, read_hlog
 from . import distfn
 
-__all__ = ["Histogram", "Recorder", "merge", "read_lines", "heatmap", "distfn"]
+__all__ = ["Histogram", "Recorder", "merge", "read_lines", "heatmap", "distfn",
+           "from_prometheus", "from_otlp", "from_hdr", "read_hlog"]
 
 # The percentiles that plot() marks.
 _PLOT_MARKS = (0.5, 0.9, 0.99, 0.999)

@@ -8,10 +8,15 @@ quantity they solve for.  Probabilities come as ``p``; its complement ``q``
 (and the complement ``y`` of a beta ``x``, ``ompr`` of a success probability
 ``pr``) defaults to 1 minus it, and may be given for accuracy near 1.
 
+``*_pdf`` functions return the density at the value (for the binomial,
+negative binomial and Poisson laws the probability of exactly that count, 0
+at a count that is not an integer), 0 beyond the support.  The noncentral
+``*_cdf`` functions sum each tail on its own, so both keep their relative
+accuracy.
+
 ``*_quantile`` functions solve to full double precision with the C quantile
 functions (invt for t_quantile, and so on) from whichever of p and q is
-smaller; the noncentral ones take p alone, as their front ends do, so their
-upper tail is only as accurate as 1 - p.
+smaller.
 
 Cumulative functions take any value of their variable: beyond the support
 (below 0 for a count, above xn for a binomial count, outside 0..1 for a beta
@@ -177,6 +182,12 @@ def _tail_limits(front_end, names, quantities):
     return [(below, {"p": 0.0, "q": 1.0}), (above, {"p": 1.0, "q": 0.0})]
 
 
+def _density_limits(front_end, names, quantities):
+    """A density's value beyond its variable's support, and at infinity: 0."""
+    outside = [mask for mask, _ in _tail_limits(front_end, names, quantities)]
+    return [(outside[0] | outside[1], {"p": 0.0})]
+
+
 def _support_ends(front_end, names, quantities):
     """A quantile's values at p = 0 and p = 1: the ends of the support."""
     p, q = quantities[0], quantities[1]
@@ -233,7 +244,7 @@ def _inverse(front_end, output):
 
 
 # Each distribution's quantile: its full-precision quantile function, which
-# solves its front end's case 2 (the noncentral laws: from p alone, q unread).
+# solves its front end's case 2.
 _QUANTILE = {
     "beta": _inverse("cdfbet", "x"),
     "binomial": _inverse("cdfbin", "s"),
@@ -250,7 +261,16 @@ _QUANTILE = {
 
 
 def _cdf(front_end, errors, **given):
-    return _solve(front_end, 1, ("p", "q"), errors, _tail_limits, **given)
+    # Case 1 of the front end; the noncentral laws sum each tail on its own.
+    return _run(front_end, front_end, lambda quantities, every: _core.tails(front_end, quantities, every),
+                ("p", "q"), given, errors, _tail_limits)
+
+
+def _pdf(front_end, errors, **given):
+    # The density functions are named after their front ends: cdft -> pdft.
+    function = "pdf" + front_end[len("cdf"):]
+    return _run(front_end, function, lambda quantities, every: _core.density(front_end, quantities, every),
+                ("p",), given, errors, _density_limits)
 
 
 def _rate(rate, scale):
@@ -267,6 +287,11 @@ def _rate(rate, scale):
 def beta_cdf(x, a, b, *, y=None, errors="raise"):
     """Beta distribution with shapes a, b: (cum, ccum) at x."""
     return _cdf("cdfbet", errors, x=x, y=y, a=a, b=b)
+
+
+def beta_pdf(x, a, b, *, y=None, errors="raise"):
+    """The beta density at x (y = 1 - x may be given)."""
+    return _pdf("cdfbet", errors, x=x, y=y, a=a, b=b)
 
 
 def beta_quantile(p, a, b, *, q=None, errors="raise"):
@@ -291,6 +316,11 @@ def binomial_cdf(s, xn, pr, *, ompr=None, errors="raise"):
     return _cdf("cdfbin", errors, s=s, xn=xn, pr=pr, ompr=ompr)
 
 
+def binomial_pdf(s, xn, pr, *, ompr=None, errors="raise"):
+    """The probability of exactly s successes (0 where s is not an integer)."""
+    return _pdf("cdfbin", errors, s=s, xn=xn, pr=pr, ompr=ompr)
+
+
 def binomial_quantile(p, xn, pr, *, q=None, ompr=None, errors="raise"):
     """The number of successes s (continuous) with P[S <= s] = p."""
     return _QUANTILE["binomial"](errors, p=p, q=q, xn=xn, pr=pr, ompr=ompr)
@@ -313,6 +343,11 @@ def chi2_cdf(x, df, *, errors="raise"):
     return _cdf("cdfchi", errors, x=x, df=df)
 
 
+def chi2_pdf(x, df, *, errors="raise"):
+    """The chi-square density at x."""
+    return _pdf("cdfchi", errors, x=x, df=df)
+
+
 def chi2_quantile(p, df, *, q=None, errors="raise"):
     """The x with P[X <= x] = p."""
     return _QUANTILE["chi2"](errors, p=p, q=q, df=df)
@@ -330,9 +365,14 @@ def noncentral_chi2_cdf(x, df, pnonc, *, errors="raise"):
     return _cdf("cdfchn", errors, x=x, df=df, pnonc=pnonc)
 
 
-def noncentral_chi2_quantile(p, df, pnonc, *, errors="raise"):
-    """The x with P[X <= x] = p (p below 1)."""
-    return _QUANTILE["noncentral_chi2"](errors, p=p, df=df, pnonc=pnonc)
+def noncentral_chi2_pdf(x, df, pnonc, *, errors="raise"):
+    """The noncentral chi-square density at x."""
+    return _pdf("cdfchn", errors, x=x, df=df, pnonc=pnonc)
+
+
+def noncentral_chi2_quantile(p, df, pnonc, *, q=None, errors="raise"):
+    """The x with P[X <= x] = p."""
+    return _QUANTILE["noncentral_chi2"](errors, p=p, q=q, df=df, pnonc=pnonc)
 
 
 def noncentral_chi2_df(p, x, pnonc, *, errors="raise"):
@@ -350,6 +390,11 @@ def noncentral_chi2_noncentrality(p, x, df, *, errors="raise"):
 def f_cdf(f, dfn, dfd, *, errors="raise"):
     """F with dfn and dfd degrees of freedom: (cum, ccum) at f."""
     return _cdf("cdff", errors, f=f, dfn=dfn, dfd=dfd)
+
+
+def f_pdf(f, dfn, dfd, *, errors="raise"):
+    """The F density at f."""
+    return _pdf("cdff", errors, f=f, dfn=dfn, dfd=dfd)
 
 
 def f_quantile(p, dfn, dfd, *, q=None, errors="raise"):
@@ -374,9 +419,14 @@ def noncentral_f_cdf(f, dfn, dfd, pnonc, *, errors="raise"):
     return _cdf("cdffnc", errors, f=f, dfn=dfn, dfd=dfd, pnonc=pnonc)
 
 
-def noncentral_f_quantile(p, dfn, dfd, pnonc, *, errors="raise"):
-    """The f with P[F <= f] = p (p below 1)."""
-    return _QUANTILE["noncentral_f"](errors, p=p, dfn=dfn, dfd=dfd, pnonc=pnonc)
+def noncentral_f_pdf(f, dfn, dfd, pnonc, *, errors="raise"):
+    """The noncentral F density at f."""
+    return _pdf("cdffnc", errors, f=f, dfn=dfn, dfd=dfd, pnonc=pnonc)
+
+
+def noncentral_f_quantile(p, dfn, dfd, pnonc, *, q=None, errors="raise"):
+    """The f with P[F <= f] = p."""
+    return _QUANTILE["noncentral_f"](errors, p=p, q=q, dfn=dfn, dfd=dfd, pnonc=pnonc)
 
 
 def noncentral_f_dfn(p, f, dfd, pnonc, *, errors="raise"):
@@ -402,6 +452,12 @@ def gamma_cdf(x, shape, rate=None, *, scale=None, errors="raise"):
     """Gamma with the given shape and rate (default 1; or scale = 1 / rate):
     (cum, ccum) at x."""
     return _cdf("cdfgam", errors, x=x, shape=shape, rate=_rate(rate, scale))
+
+
+def gamma_pdf(x, shape, rate=None, *, scale=None, errors="raise"):
+    """The gamma density at x, with the given shape and rate (default 1; or
+    scale = 1 / rate)."""
+    return _pdf("cdfgam", errors, x=x, shape=shape, rate=_rate(rate, scale))
 
 
 def gamma_quantile(p, shape, rate=None, *, scale=None, q=None, errors="raise"):
@@ -431,6 +487,11 @@ def negative_binomial_cdf(s, xn, pr, *, ompr=None, errors="raise"):
     return _cdf("cdfnbn", errors, s=s, xn=xn, pr=pr, ompr=ompr)
 
 
+def negative_binomial_pdf(s, xn, pr, *, ompr=None, errors="raise"):
+    """The probability of exactly s failures before the xn-th success."""
+    return _pdf("cdfnbn", errors, s=s, xn=xn, pr=pr, ompr=ompr)
+
+
 def negative_binomial_quantile(p, xn, pr, *, q=None, ompr=None, errors="raise"):
     """The number of failures s (continuous) with P[S <= s] = p."""
     return _QUANTILE["negative_binomial"](errors, p=p, q=q, xn=xn, pr=pr, ompr=ompr)
@@ -451,6 +512,11 @@ def negative_binomial_probability(p, s, xn, *, q=None, errors="raise"):
 def normal_cdf(x, mean=0.0, sd=1.0, *, errors="raise"):
     """Normal with the given mean and standard deviation: (cum, ccum) at x."""
     return _cdf("cdfnor", errors, x=x, mean=mean, sd=sd)
+
+
+def normal_pdf(x, mean=0.0, sd=1.0, *, errors="raise"):
+    """The normal density at x."""
+    return _pdf("cdfnor", errors, x=x, mean=mean, sd=sd)
 
 
 def normal_quantile(p, mean=0.0, sd=1.0, *, q=None, errors="raise"):
@@ -475,6 +541,11 @@ def poisson_cdf(s, xlam, *, errors="raise"):
     return _cdf("cdfpoi", errors, s=s, xlam=xlam)
 
 
+def poisson_pdf(s, xlam, *, errors="raise"):
+    """The probability of exactly s events (0 where s is not an integer)."""
+    return _pdf("cdfpoi", errors, s=s, xlam=xlam)
+
+
 def poisson_quantile(p, xlam, *, q=None, errors="raise"):
     """The number of events s (continuous) with P[S <= s] = p."""
     return _QUANTILE["poisson"](errors, p=p, q=q, xlam=xlam)
@@ -490,6 +561,11 @@ def poisson_mean(p, s, *, q=None, errors="raise"):
 def t_cdf(t, df, *, errors="raise"):
     """Student's t with df degrees of freedom: (cum, ccum) at t."""
     return _cdf("cdft", errors, t=t, df=df)
+
+
+def t_pdf(t, df, *, errors="raise"):
+    """Student's t density at t."""
+    return _pdf("cdft", errors, t=t, df=df)
 
 
 def t_quantile(p, df, *, q=None, errors="raise"):
