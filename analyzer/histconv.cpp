@@ -159,7 +159,9 @@ Options parse_options(int argc, char **argv) {
         o.scale = int(s);
         break;
       }
-      default: usage_error("unknown option");
+      default:  // getopt has named the option
+        std::fputs(usage_text, stderr);
+        std::exit(exit_failure);
     }
   }
   check_combination(o);

@@ -18,13 +18,14 @@ source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${1:-$source_dir/build/bench}
 pg_config=${PG_CONFIG:-pg_config}
 rows=${CITUS_BENCH_ROWS:-2000000}
-# shellcheck source=../postgres/test/citus/cluster.sh
+# shellcheck source-path=SCRIPTDIR source=../postgres/test/citus/cluster.sh
 source "$source_dir/postgres/test/citus/cluster.sh"
 citus_installed "$pg_config" || { echo "bench_citus: Citus is not installed into $("$pg_config" --pkglibdir)" >&2; exit 1; }
 [ -f "$("$pg_config" --sharedir)/extension/tdigest.control" ] ||
   { echo "bench_citus: the tdigest extension is not installed (postgresql-15-tdigest)" >&2; exit 1; }
 cmake --install "$build_dir" --component postgres >/dev/null
 
+load_before=$(cut -d' ' -f1-3 /proc/loadavg)
 citus_cluster_start "$pg_config"
 sql() { citus_psql 0 -At "$@"; }
 # The local tables are filled first; the distributed ones get the same rows.
@@ -54,7 +55,7 @@ minutes=$(sql -c "SELECT count(*) FROM histograms_local")
 
 # best_ms QUERY: the least elapsed milliseconds of three runs, after a warm-up.
 best_ms() {
-  local best= t
+  local best='' t
   for run in 0 1 2 3; do
     t=$(printf '\\timing on\n%s;\n' "$1" | sql -o /dev/null | sed -n 's/^Time: \([0-9.]*\) ms.*/\1/p' | tail -1)
     if [ "$run" -gt 0 ] && { [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; }; then best=$t; fi
@@ -102,3 +103,5 @@ ratio "cluster: varrow_agg + quantile over tdigest_percentile" "${cluster_ms[var
 ratio "cluster, per minute: varrow over tdigest" "${cluster_ms[per minute: varrow_agg + varrow_quantile(0.99)]}" "${cluster_ms[per minute: tdigest_percentile(v, 100, 0.99)]}"
 ratio "cluster, rollup: varrow_merge over tdigest" "${cluster_ms[rollup: varrow_merge + varrow_quantile(0.99)]}" "${cluster_ms[rollup: tdigest_percentile(d, 0.99)]}"
 ratio "cluster: varrow_agg + quantile over avg(v)" "${cluster_ms[varrow_agg + varrow_quantile(0.99)]}" "${cluster_ms[avg(v)]}"
+echo
+echo "load average $load_before before the run, $(cut -d' ' -f1-3 /proc/loadavg) after"

@@ -58,6 +58,7 @@ run_benchmark bench_gamma_normal
 run_benchmark bench_front_ends
 run_benchmark bench_quantile_functions
 run_benchmark bench_distributions --accuracy_out="$results/distfn_accuracy.csv"
+run_benchmark bench_densities --accuracy_out="$results/density_accuracy.csv"
 if [ -x "$build_dir/bench/bench_peer_hdr" ]; then
   run_benchmark bench_peer_hdr
 else

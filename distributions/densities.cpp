@@ -81,21 +81,40 @@ double power_factor(double a, double b, double x, double y) {
 }
 
 // x^a y^b / B(a, b) / divisor, from logarithms where the power factor
-// underflows but the quotient need not.
-double power_factor_over(double a, double b, double x, double y, double divisor, double log_divisor) {
+// underflows but the quotient need not; log_divisor() is formed only then.
+template <typename LogDivisor>
+double power_factor_over(double a, double b, double x, double y, double divisor, LogDivisor &&log_divisor) {
   const double factor = power_factor(a, b, x, y);
   if (factor > underflow_margin) return factor / divisor;
-  return std::exp(a * std::log(x) + b * std::log(y) - by_value<betaln>(a, b) - log_divisor);
+  return std::exp(a * std::log(x) + b * std::log(y) - by_value<betaln>(a, b) - log_divisor());
 }
 
 // x^(a-1) y^(b-1) / B(a, b), the beta density, with y = 1 - x given.
 double beta_density(double a, double b, double x, double y) {
   if (x == 0.0) return a < 1.0 ? kInf : a == 1.0 ? b * std::pow(y, b - 1.0) : 0.0;
   if (y == 0.0) return b < 1.0 ? kInf : b == 1.0 ? a * std::pow(x, a - 1.0) : 0.0;
-  return power_factor_over(a, b, x, y, x * y, std::log(x) + std::log(y));
+  return power_factor_over(a, b, x, y, x * y, [x, y] { return std::log(x) + std::log(y); });
 }
 
 bool is_integer(double s) { return std::floor(s) == s; }
+
+// Up to 22! every factorial is a double exactly; below this mean e^-m and
+// m^22 stay normal numbers.
+constexpr double largest_exact_factorial_count = 22.0;
+constexpr double largest_direct_poisson_mean = 700.0;
+
+// The Poisson probability of k at mean m: m^k e^-m / k! directly for small
+// counts (three roundings after pow and exp), else the Stirling form of the
+// Poisson weight, whose remainder for small k is a difference of logarithms.
+double poisson_mass(double k, double m) {
+  if (k == 0.0) return std::exp(-m);
+  if (k <= largest_exact_factorial_count && m < largest_direct_poisson_mean) {
+    double factorial = 1.0;
+    for (double j = 2.0; j <= k; ++j) factorial *= j;
+    return std::pow(m, k) * std::exp(-m) / factorial;
+  }
+  return distfn::poisson_weight(k, m);
+}
 
 // The F variate's beta arguments u = dfn f / (dfd + dfn f) and v = 1 - u,
 // the smaller formed by division.
@@ -183,7 +202,7 @@ double noncentral_f_density(double f, double dfn, double dfd, double lam) {
   }
   const BetaPair p = f_beta_pair(f, dfn, dfd);
   if (p.v == 0.0) return 0.0;
-  if (m == 0.0) return power_factor_over(a, b, p.u, p.v, f, std::log(f));
+  if (m == 0.0) return power_factor_over(a, b, p.u, p.v, f, [f] { return std::log(f); });
   // Term ratio (m/(i+1)) u (a+i+b)/(a+i) equals 1 at j = i + 1 with
   // j^2 + (a - 1 - m u) j - m u (a - 1 + b) = 0.
   const double mu = m * p.u;
@@ -315,7 +334,7 @@ void pdfpoi(double *s, double *xlam, double *pdf, int *status, double *bound) {
   } else if (lam == 0.0) {
     *pdf = k == 0.0 ? 1.0 : 0.0;
   } else {
-    *pdf = k == 0.0 ? std::exp(-lam) : distfn::poisson_weight(k, lam);
+    *pdf = poisson_mass(k, lam);
   }
 }
 

@@ -10,18 +10,19 @@
 
 namespace distfn {
 
-// ln sqrt(2 pi).
-constexpr double ln_sqrt_2pi = 0.9189385332046728;
+// 2 pi.
+constexpr double two_pi = 6.283185307179586;
 
 // Written with n = k + 1 and r = m/n through Stirling's formula (DLMF 5.11.1) as
-//   exp(-k (r - 1 - ln r) + (1 - r) - ln sqrt(2 pi n) - dstrem(n)),
+//   exp(-k (r - 1 - ln r) + (1 - r) - dstrem(n)) / sqrt(2 pi n),
 // which keeps its accuracy where k ln m and ln Gamma(k + 1) are huge and
-// nearly cancel (large noncentralities).
+// nearly cancel (large noncentralities); the square root stays outside the
+// exponential, whose error grows with the size of its argument.
 double poisson_weight(double k, double m) {
   double n = k + 1.0;
   const double r = m / n;
-  const double exponent = -k * by_value<rlog>(r) + (1.0 - r) - (ln_sqrt_2pi + 0.5 * std::log(n)) - dstrem(&n);
-  return std::exp(exponent);
+  const double exponent = -k * by_value<rlog>(r) + (1.0 - r) - dstrem(&n);
+  return std::exp(exponent) / std::sqrt(two_pi * n);
 }
 
 }  // namespace distfn

@@ -214,10 +214,10 @@ double upper_tail(const Family &family, double m) {
   return sum;
 }
 
+// Each tail, kept at most 1: rounding may carry a sum of weights that add
+// up to 1 a few units above it.
 template <typename Family>
 Tails mixture_tails(const Family &family, double m) {
-  // Each tail is a sum of weighted ratios, which can round past 1 by an ulp
-  // or two where it is all but the whole mass.
   return {std::fmin(lower_tail(family, m), 1.0), std::fmin(upper_tail(family, m), 1.0)};
 }
 

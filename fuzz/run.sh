@@ -25,9 +25,10 @@ else
   done
 fi
 # The longest input of a target: records up to 8 KiB; texts long enough to
-# pass the text reader's fixed 8192-byte scratch buffer; 4 KiB otherwise.
+# pass the text reader's fixed 8192-byte scratch buffer; for the format
+# readers, documents of a few KiB, enough for many series; 4 KiB otherwise.
 declare -A max_len=([deserialize]=8192 [deserialize_b64]=24576 [deserialize_add]=24576 [sql_input]=24576
-                    [distfn]=256)
+                    [distfn]=256 [prometheus]=8192 [otlp]=8192 [hdr]=8192 [bins]=4096)
 
 (cd "$source_dir" && cmake --preset fuzz >/dev/null)
 cmake --build "$build_dir" -j2 --target "${targets[@]/#/fuzz_}" >/dev/null

@@ -20,7 +20,6 @@ struct magnitude_bucket {
 
 constexpr int first_digits = 10;
 constexpr int last_digits = 99;
-constexpr int decimal_base = 10;
 constexpr int five = 5;
 constexpr long double log2_of_ten = 3.321928094887362347870319429489390175864831393L;
 

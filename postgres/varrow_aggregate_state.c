@@ -4,10 +4,9 @@
  * while it holds a few buckets (a grouped aggregate may hold many states,
  * most of them small, and their memory decides when hash aggregation spills
  * to disk), then a fast one, where rows insert in constant time.  The state
- * becomes the stored record only
- * when it leaves the process (a parallel worker's partial result, a Citus
- * worker's partial state sent to the coordinator as its text form) or ends
- * as the aggregate's result.  A transition type that is an ordinary SQL type
+ * becomes the stored record only when it leaves the process (a parallel
+ * worker's partial result, a Citus worker's partial state sent to the
+ * coordinator as its text form) or ends as the aggregate's result.  A transition type that is an ordinary SQL type
  * is what lets Citus compute the aggregates on its workers.
  *
  * The states of one aggregate context live in one memory context, a child
@@ -95,8 +94,8 @@ static varrow_state *varrow_state_of(Datum value) {
 static Datum varrow_state_datum(varrow_state *state) { return EOHPGetRWDatum(&state->header); }
 
 /* Adds a stored record's buckets into the state through the library's
- * reader of the format: a fast state's index finds each bucket in constant time,
- * and nothing is allocated unless a bucket is new to the state.  Bytes left
+ * reader of the format: a fast state's index finds each bucket in constant
+ * time, and nothing is allocated unless a bucket is new to the state.  Bytes left
  * after the record make the value as corrupted as a broken record does (the
  * error discards the state with the query). */
 static void varrow_add_record(histogram *state, const bytea *value) {
@@ -247,11 +246,9 @@ Datum varrow_state_final(PG_FUNCTION_ARGS) {
 PG_FUNCTION_INFO_V1(varrow_merge_transfn);
 Datum varrow_merge_transfn(PG_FUNCTION_ARGS) { return varrow_state_merge(fcinfo); }
 
+/* A serialized state is the record that is also the aggregate's result. */
 PG_FUNCTION_INFO_V1(varrow_state_serialize);
-Datum varrow_state_serialize(PG_FUNCTION_ARGS) {
-  varrow_aggregate_context(fcinfo);
-  PG_RETURN_BYTEA_P(varrow_state_record(PG_GETARG_DATUM(0)));
-}
+Datum varrow_state_serialize(PG_FUNCTION_ARGS) { return varrow_state_final(fcinfo); }
 
 PG_FUNCTION_INFO_V1(varrow_state_deserialize);
 Datum varrow_state_deserialize(PG_FUNCTION_ARGS) {

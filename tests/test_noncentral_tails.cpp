@@ -69,7 +69,7 @@ TEST(NoncentralTails, BothTailsWithinTheirBoundOnTheReferenceGrid) {
   };
   std::map<std::string, Worst> worst;
   const std::vector<Row> rows = read_rows();
-  ASSERT_GT(rows.size(), 40u);
+  ASSERT_GT(rows.size(), 350u);
   for (const Row &r : rows) {
     const Tails t = evaluate(r);
     ASSERT_EQ(t.status, 0) << r.function;

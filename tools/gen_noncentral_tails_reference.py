@@ -68,15 +68,51 @@ def mixture(m, a0, lower_ratio, upper_ratio, step, step_ratio):
     return lower_sum, upper_sum
 
 
+def gamma_ratios(a, t):
+    """(P(a, t), Q(a, t)) by the power series of P (DLMF 8.7.1) for t < a + 1,
+    else by the continued fraction of Q (DLMF 8.9.2, modified Lentz), the
+    other as 1 minus it: where one is close to 1, at 40 digits."""
+    prefactor = mp.exp(a * mp.log(t) - t - mp.loggamma(a))
+    eps = mp.mpf(10) ** (-mp.mp.dps - 3)
+    if t < a + 1:
+        term = total = 1 / a
+        n = 0
+        while abs(term) > eps * total:
+            n += 1
+            term *= t / (a + n)
+            total += term
+        lower = prefactor * total
+        return lower, 1 - lower
+    tiny = mp.mpf(10) ** (-4 * mp.mp.dps)
+    b = t + 1 - a
+    c, d = 1 / tiny, 1 / b
+    f = d
+    n = 0
+    while True:
+        n += 1
+        an = -n * (n - a)
+        b += 2
+        d = an * d + b
+        d = 1 / (d if d != 0 else tiny)
+        c = b + an / c
+        c = c if c != 0 else tiny
+        delta = c * d
+        f *= delta
+        if abs(delta - 1) < eps:
+            break
+    upper = prefactor * f
+    return 1 - upper, upper
+
+
 def gamma_ratio(a, lo, hi):
-    """The regularized incomplete gamma integral over [lo, hi]; where
-    mpmath's series for it do not converge (far from the shape a, where it is
-    close to 1) as 1 minus the other side at 40 digits."""
+    """The regularized incomplete gamma integral over [0, hi] or [lo, inf):
+    mpmath's, or where its series do not converge (shapes in the thousands
+    near the bulk) the series and continued fraction above."""
     try:
         return mp.gammainc(a, lo, hi, regularized=True)
     except mp.libmp.NoConvergence:
-        return 1 - (mp.gammainc(a, hi, mp.inf, regularized=True) if lo == 0
-                    else mp.gammainc(a, 0, lo, regularized=True))
+        lower, upper = gamma_ratios(a, hi if lo == 0 else lo)
+        return lower if lo == 0 else upper
 
 
 def chi_square_tails(x, k, lam):

@@ -7,7 +7,8 @@ Usage: /usr/bin/python3 tools/make_reports.py bench/results docs
 Reads machine.txt, the Google Benchmark JSON files bench_*.json (run with
 repetitions; the median of the repetitions is quoted), distfn_accuracy.csv
 (errors and time per point of every cumulative function and front-end
-quantile, against Boost.Math and GSL) and histstat.txt.  Needs matplotlib.
+quantile, against Boost.Math and GSL), density_accuracy.csv (the same for
+the densities and the noncentral tails) and histstat.txt.  Needs matplotlib.
 """
 
 import csv
@@ -171,6 +172,23 @@ def read_accuracy(results):
             for key in ("points", "failures"):
                 r[key] = int(r[key])
             for key in ("err_median", "err_max", "ns_median", "ns_max", "evals_per_call"):
+                r[key] = float(r[key])
+            rows.append(r)
+    return rows
+
+
+def read_density_accuracy(results):
+    """density_accuracy.csv of bench_densities: errors, their share of the
+    bound and time per point of every density and noncentral tail."""
+    path = results / "density_accuracy.csv"
+    if not path.exists():
+        return []
+    rows = []
+    with path.open() as f:
+        for r in csv.DictReader(f):
+            for key in ("points", "failures"):
+                r[key] = int(r[key])
+            for key in ("err_median", "err_max", "share_max", "ns_median", "ns_max"):
                 r[key] = float(r[key])
             rows.append(r)
     return rows
@@ -663,6 +681,88 @@ def region_table(accuracy, kind, stat_columns):
     return table(header, rows)
 
 
+DENSITY_LIBRARIES = ["distfn", "Boost.Math", "GSL"]
+TAIL_LIBRARIES = ["distfn", "distfn cumchn/cumfnc", "Boost.Math"]
+
+DENSITY_INTRO = (
+    "`pdfbet` ... `pdft` (the probability masses for the binomial, negative binomial and Poisson laws) on "
+    "the points of `tests/data/densities.csv` (`tools/gen_density_reference.py`, mpmath at 40 digits), beside "
+    "Boost.Math's `pdf` (double precision without promotion) and GSL's `gsl_ran_*_pdf` on the same points "
+    "(GSL has no noncentral laws, and takes only whole counts). Error: the largest relative error in units "
+    "of 2^-52; bound: its largest share of max(8 units, 16 kappa 2^-53), kappa the density's condition "
+    "number in all its arguments, the bound the test suite holds distfn to (`tests/test_densities.cpp`). "
+    "Regions: centre (within 5 standard deviations of the mean), tail (beyond, or below a thousandth of a "
+    "positive mean), large (a parameter of 1e4 or more).")
+
+TAIL_INTRO = (
+    "`cumchnb` and `cumfncb` on the points of `tests/data/noncentral_tails.csv` "
+    "(`tools/gen_noncentral_tails_reference.py`, mpmath at 40 digits), each tail on its own where it is at "
+    "least 1e-300, beside distfn's truncated sums `cumchn` and `cumfnc` (their complement 1 - cum) and "
+    "Boost.Math's `cdf` and `cdf(complement(...))`. Bound: the largest share of max(1e-13, 64 kappa 2^-53), "
+    "kappa the tail's condition number, the bound of `tests/test_noncentral_tails.cpp`. Regions by the "
+    "smaller tail: centre (>= 0.01), tail (>= 1e-20), far (smaller); large: noncentrality 1e4 or more.")
+
+
+def density_accuracy_table(rows, kind, libraries):
+    """Per function and region: each library's largest error and its share of the bound."""
+    out = []
+    functions = sorted({r["function"] for r in rows if r["kind"] == kind})
+    for f in functions:
+        regions = sorted({r["region"] for r in rows if r["kind"] == kind and r["function"] == f},
+                         key=lambda g: (g.startswith("all"), g))
+        for region in regions:
+            cells = [f"`{f}`", region]
+            points = "–"
+            for lib in libraries:
+                r = next((r for r in rows if r["kind"] == kind and r["function"] == f and r["region"] == region
+                          and r["library"] == lib), None)
+                cells += [fmt(r["err_max"]), fmt(r["share_max"])] if r else ["–", "–"]
+                if r and lib == "distfn":
+                    points = str(r["points"])
+            cells.append(points)
+            out.append(cells)
+    header = ["function", "region"]
+    for lib in libraries:
+        header += [f"{lib} max error", f"{lib} / bound"]
+    header.append("points")
+    return table(header, out)
+
+
+def density_speed_table(rows, runs, kind, libraries):
+    """Mean CPU ns per call over all points of a function (Google Benchmark's
+    items per second, median of the repetitions) of each library, and
+    distfn's ratio to Boost.Math."""
+    out = []
+    for f in sorted({r["function"] for r in rows if r["kind"] == kind}):
+        means = {lib: runs.get(f"{kind}/{f}/{lib}") for lib in libraries}
+        per_call = {lib: 1e9 / b["items_per_second"] for lib, b in means.items() if b and "items_per_second" in b}
+        cells = [f"`{f}`"] + [f"{per_call[lib]:.0f}" if lib in per_call else "–" for lib in libraries]
+        ours, boost = per_call.get("distfn"), per_call.get("Boost.Math")
+        cells.append(f"{ours / boost:.2f}" if ours and boost else "–")
+        out.append(cells)
+    return table(["function"] + [f"{lib} ns" for lib in libraries] + ["distfn / Boost.Math"], out)
+
+
+def density_accuracy_sections(density):
+    if not density:
+        return []
+    return ["## Densities against Boost.Math and GSL (bench_densities)", "", DENSITY_INTRO, "",
+            density_accuracy_table(density, "density", DENSITY_LIBRARIES), "",
+            "## Noncentral tails, each summed on its own (bench_densities)", "", TAIL_INTRO, "",
+            density_accuracy_table(density, "noncentral", TAIL_LIBRARIES), ""]
+
+
+def density_speed_sections(density, runs):
+    if not density:
+        return []
+    return ["## Densities and noncentral tails against Boost.Math and GSL (bench_densities)", "",
+            "Mean CPU time per call over all points of `tests/data/densities.csv` and "
+            "`tests/data/noncentral_tails.csv` (see ACCURACY.md for the errors on the same points).", "",
+            "### Densities", "", density_speed_table(density, runs, "density", DENSITY_LIBRARIES), "",
+            "### Noncentral tails (both from one call)", "",
+            density_speed_table(density, runs, "noncentral", TAIL_LIBRARIES), ""]
+
+
 def note_keys(label):
     """The profile notes that explain a missed target."""
     if "(quantile)" in label:
@@ -777,7 +877,7 @@ INVERSE_INTRO = ("The quantile functions `inv*` solve the equation of their fron
                  "discrete or noncentral inverses. A failure (exception, NaN) counts as an infinite error.")
 
 
-def performance_document(info, runs, accuracy, histstat, postgres, citus, python_section, plots):
+def performance_document(info, runs, accuracy, histstat, postgres, citus, python_section, plots, density):
     targets = histogram_targets(runs, histstat) + citus_targets(citus) + distfn_targets(accuracy)
     met = sum(1 for t in targets if t[-1] == "met")
     parts = [
@@ -852,6 +952,7 @@ def performance_document(info, runs, accuracy, histstat, postgres, citus, python
     if inverse_runs(runs):
         parts += ["## Quantile functions against Boost.Math and GSL", "", INVERSE_INTRO, "",
                   "![quantile functions](perf_quantile_functions.png)", "", inverse_section(runs, "time"), ""]
+    parts += density_speed_sections(density, runs)
     return "\n".join(parts)
 
 
@@ -910,11 +1011,13 @@ def accuracy_document(info, runs, accuracy, results):
     parts += ["## Incomplete gamma ratio, normal and gaminv (bench_gamma_normal)", "",
               "Units of 2^-52; for gaminv the error of P (or Q) at the returned x against p.", "",
               counter_section(runs, "bench_gamma_normal", ["median_ulp", "max_ulp"]), ""]
+    parts += density_accuracy_sections(read_density_accuracy(results))
     if inverse_runs(runs):
         parts += ["## Quantile functions (inv*) against Boost.Math and GSL", "", INVERSE_INTRO, "",
                   "The test suite holds every `inv*` to max(8 max(1, kappa), 16 kappa_F kappa) units over both "
                   "tails from 1e-300 (`tests/test_quantile_functions.cpp`), kappa the quantile's condition number "
-                  "and kappa_F the cumulative function's; the noncentral laws to what their truncated sums allow.",
+                  "and kappa_F the cumulative function's; the noncentral laws, which solve `cumchnb` and `cumfncb`, "
+                  "likewise.",
                   "", inverse_section(runs, "error"), ""]
     return "\n".join(parts)
 
@@ -937,7 +1040,9 @@ def main():
     citus = read_citus(results)
     python_path = results / "python.md"
     python_section = python_path.read_text() if python_path.exists() else ""
-    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, citus, python_section, plots))
+    density = read_density_accuracy(results)
+    (docs / "PERFORMANCE.md").write_text(performance_document(info, runs, accuracy, histstat, postgres, citus, python_section, plots,
+                                                              density))
     (docs / "ACCURACY.md").write_text(accuracy_document(info, runs, accuracy, results))
 
 

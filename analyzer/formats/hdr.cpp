@@ -21,13 +21,13 @@ namespace varrow_formats {
 namespace {
 
 // The cookies, less the word-size nibble (bits 4..7) that they carry.
-constexpr uint32_t cookie_mask = ~uint32_t{0xf0};
+constexpr uint32_t word_size_bits = 0xf0;
+constexpr int word_size_shift = 4;
+constexpr uint32_t cookie_mask = ~word_size_bits;
 constexpr uint32_t v0_encoding = 0x1c849308, v0_compressed = 0x1c849309;
 constexpr uint32_t v1_encoding = 0x1c849301, v1_compressed = 0x1c849302;
 constexpr uint32_t v2_encoding = 0x1c849303, v2_compressed = 0x1c849304;
 constexpr std::size_t compression_header = 8;  // cookie, compressed length
-constexpr std::size_t v0_header = 32;          // cookie, digits, lowest, highest, total
-constexpr std::size_t v1_header = 40;          // cookie, payload length, offset, digits, lowest, highest, ratio
 // HdrHistogram's own limits of its configuration.
 constexpr int max_significant_digits = 5;
 constexpr int max_magnitude_sum = 61;
@@ -194,7 +194,7 @@ void add_count(Decoded &d, int64_t index, int64_t count) {
 Decoded decode_encoding(const std::vector<uint8_t> &bytes) {
   ByteReader r(bytes);
   const uint32_t cookie = r.u32();
-  const int word = int((cookie & 0xf0) >> 4);
+  const int word = int((cookie & word_size_bits) >> word_size_shift);
   const uint32_t base = cookie & cookie_mask;
   Decoded d;
   if (base == v0_encoding) {

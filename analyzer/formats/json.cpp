@@ -6,8 +6,8 @@ namespace varrow_formats {
 
 const JsonValue *JsonValue::member(std::string_view name, std::string_view other_name) const {
   if (kind != Kind::object) return nullptr;
-  for (const auto &[key, value] : members)
-    if (key == name || (!other_name.empty() && key == other_name)) return &value;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (names[i] == name || (!other_name.empty() && names[i] == other_name)) return &items[i];
   return nullptr;
 }
 
@@ -67,7 +67,8 @@ class Parser {
         std::string name = string();
         skip_space();
         if (!take(':')) fail("expected ':'");
-        v.members.emplace_back(std::move(name), value(depth + 1));
+        v.names.push_back(std::move(name));
+        v.items.push_back(value(depth + 1));
         skip_space();
       } while (take(','));
       if (!take('}')) fail("expected ',' or '}'");

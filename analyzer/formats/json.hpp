@@ -8,7 +8,6 @@
 #include <memory>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace varrow_formats {
@@ -18,8 +17,8 @@ struct JsonValue {
   Kind kind = Kind::null;
   bool boolean = false;
   std::string text;  // a number's text or a string's value
-  std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonValue> items;  // an array's; an object's member values
+  std::vector<std::string> names;  // an object's member names, one per item
 
   // The member of an object named by any of the names; nullptr when none.
   const JsonValue *member(std::string_view name, std::string_view other_name = {}) const;

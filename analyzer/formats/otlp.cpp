@@ -79,8 +79,9 @@ struct Field {
 // An AnyValue as label text: strings as they are, other kinds as their JSON text.
 std::string any_value_text(const Field &v) {
   v.expect_object();
-  if (!v.present() || v.value->members.empty()) return "";
-  const auto &[kind, inner] = v.value->members.front();
+  if (!v.present() || v.value->items.empty()) return "";
+  const std::string &kind = v.value->names.front();
+  const JsonValue &inner = v.value->items.front();
   if (inner.kind == Kind::string || inner.kind == Kind::number) return inner.text;
   if (inner.kind == Kind::boolean) return inner.boolean ? "true" : "false";
   return kind;
@@ -163,12 +164,12 @@ histogram *explicit_point(const Field &point) {
 void read_metric(const Field &metric, Entries &out) {
   metric.expect_object();
   const std::string name = metric("name").string_or("");
-  struct Kind {
+  struct HistogramKind {
     const char *camel, *snake;
     histogram *(*convert)(const Field &);
   };
-  for (const Kind kind : {Kind{"exponentialHistogram", "exponential_histogram", exponential_point},
-                          Kind{"histogram", "histogram", explicit_point}}) {
+  for (const HistogramKind kind : {HistogramKind{"exponentialHistogram", "exponential_histogram", exponential_point},
+                                   HistogramKind{"histogram", "histogram", explicit_point}}) {
     const Field data = metric(kind.camel, kind.snake);
     if (!data.present()) continue;
     data.expect_object();
