@@ -18,7 +18,7 @@ source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${1:-$source_dir/build/bench}
 pg_config=${PG_CONFIG:-pg_config}
 rows=${CITUS_BENCH_ROWS:-2000000}
-# shellcheck source=../postgres/test/citus/cluster.sh
+# shellcheck source-path=SCRIPTDIR source=../postgres/test/citus/cluster.sh
 source "$source_dir/postgres/test/citus/cluster.sh"
 citus_installed "$pg_config" || { echo "bench_citus: Citus is not installed into $("$pg_config" --pkglibdir)" >&2; exit 1; }
 [ -f "$("$pg_config" --sharedir)/extension/tdigest.control" ] ||
@@ -55,7 +55,7 @@ minutes=$(sql -c "SELECT count(*) FROM histograms_local")
 
 # best_ms QUERY: the least elapsed milliseconds of three runs, after a warm-up.
 best_ms() {
-  local best= t
+  local best='' t
   for run in 0 1 2 3; do
     t=$(printf '\\timing on\n%s;\n' "$1" | sql -o /dev/null | sed -n 's/^Time: \([0-9.]*\) ms.*/\1/p' | tail -1)
     if [ "$run" -gt 0 ] && { [ -z "$best" ] || awk -v a="$t" -v b="$best" 'BEGIN { exit !(a < b) }'; }; then best=$t; fi

@@ -278,6 +278,16 @@ INSTANTIATE_TEST_SUITE_P(
       return name;
     });
 
+TEST(Hdr, PlainEncodingThroughTheDecimalPath) {
+  // An uncompressed V2 encoding of 3 samples at 5 and 7 at 100 (3 digits).
+  const char *plain = "HISTEwAAAAUAAAAAAAAAAwAAAAAAAAABAAADRjC4oAA/8AAAAAAAAAkGuwEO";
+  const Entries e = read_hdr(plain, 1e-3);
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].histogram.count_nearby(0.005), 3u);
+  EXPECT_EQ(e[0].histogram.count_nearby(0.1), 7u);
+  EXPECT_EQ(read_hdr(plain, 0.5)[0].histogram.count_nearby(50.0), 7u);
+}
+
 TEST(Hdr, UnitMustBePositive) {
   EXPECT_THROW(read_hdr("", 0.0), FormatError);
   EXPECT_THROW(read_hdr("", NAN), FormatError);

@@ -14,6 +14,7 @@ names (as the pg_regress run does, under the same lock).
 """
 
 import argparse
+import collections
 import contextlib
 import fcntl
 import os
@@ -252,7 +253,7 @@ def aggregate_query(values, function):
     if form < 0.35 and len(columns) == 1:
         return "SELECT %s(DISTINCT c0) FROM %s" % (function["name"], source)
     if form < 0.45:
-        return "SELECT c0, %s FROM %s GROUP BY c0" % (call, source)
+        return "SELECT c0::text, %s FROM %s GROUP BY c0" % (call, source)
     return "SELECT %s FROM %s" % (call, source)
 
 
@@ -271,7 +272,7 @@ class Fuzzer:
         self.rng = rng
         self.log_path = log_path
         self.statements = 0
-        self.errors = 0
+        self.errors = collections.Counter()
         self.accepted_values = 0
         with connection.cursor() as cursor:
             cursor.execute("SELECT 'varrow'::regtype::oid, pg_postmaster_start_time()")
@@ -312,7 +313,7 @@ class Fuzzer:
             raise Finding("the server did not answer (connection lost): %s\nfor: %s" % (error, what))
         if error.sqlstate in (CORRUPTED, TIMED_OUT):
             raise Finding("SQLSTATE %s (%s)\nfor: %s" % (error.sqlstate, error, what))
-        self.errors += 1
+        self.errors[error.sqlstate] += 1
 
     def statement(self):
         rng = self.rng
@@ -506,8 +507,9 @@ def main():
                     return 1
                 print("%d statements (%d errors, %d accepted values checked) over %d functions and aggregates, "
                       "seed %d: the server answered every one and never restarted"
-                      % (fuzzer.statements, fuzzer.errors, fuzzer.accepted_values, len(fuzzer.functions),
-                         arguments.seed))
+                      % (fuzzer.statements, sum(fuzzer.errors.values()), fuzzer.accepted_values,
+                         len(fuzzer.functions), arguments.seed))
+                print("errors by SQLSTATE: " + ", ".join("%s %d" % item for item in fuzzer.errors.most_common()))
         finally:
             cluster.close()
     return 0

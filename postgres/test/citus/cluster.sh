@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # A throw-away Citus cluster on 127.0.0.1 for the tests and benchmarks: a
 # coordinator and two workers, made by initdb from the binaries of a given
 # pg_config (whose installation must hold Citus) in a temporary directory.

@@ -11,7 +11,7 @@ set -euo pipefail
 build_dir=$(realpath "$1")
 source_dir=$(realpath "$2")
 pg_config=$3
-# shellcheck source=cluster.sh
+# shellcheck source-path=SCRIPTDIR source=cluster.sh
 source "$source_dir/postgres/test/citus/cluster.sh"
 
 if ! citus_installed "$pg_config"; then

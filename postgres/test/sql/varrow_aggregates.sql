@@ -65,6 +65,22 @@ SELECT count(*) AS groups, count(*) FILTER (WHERE s.h = h.h) AS equal,
        max(varrow_count(s.h::varrow)) AS largest
 FROM sorted_small s JOIN hashed_small h USING (g);
 
+-- Grouping sets keep the states of each set in an aggregate context of its
+-- own; sorted and hashed, each set's histograms equal its own GROUP BY's.
+CREATE FUNCTION grouping_sets_equal() RETURNS TABLE (rows bigint, equal bigint) LANGUAGE sql AS $$
+  SELECT count(*), count(*) FILTER (WHERE s.h = (
+           SELECT varrow_agg(v)::text FROM many m
+           WHERE (s.g IS NULL OR m.g = s.g) AND (s.parity IS NULL OR m.g % 2 = s.parity)))
+  FROM (SELECT g, g % 2 AS parity, varrow_agg(v)::text AS h FROM many GROUP BY GROUPING SETS ((g), (g % 2), ())) AS s
+$$;
+SET enable_hashagg = off;
+SELECT * FROM grouping_sets_equal();
+RESET enable_hashagg;
+SET enable_sort = off;
+SELECT * FROM grouping_sets_equal();
+RESET enable_sort;
+DROP FUNCTION grouping_sets_equal();
+
 -- Aggregates as window functions.
 SELECT g, varrow_count(varrow_agg(v) OVER (ORDER BY g)) AS running
 FROM (SELECT DISTINCT g, g::double precision AS v FROM many) AS d ORDER BY g;
