@@ -27,8 +27,10 @@ constexpr double negligible_noncentrality = 1e-10;
 constexpr double mixture_tolerance = 0x1p-60;
 
 // The front-end checks of one law's arguments: status 0, or the status and
-// bound of case 1 of its front end.
-bool rejected(std::span<const ArgumentRule> rules, int *status, double *bound) {
+// bound of case 1 of its front end.  Inlined, so that the rules' constant
+// limits fold into plain comparisons (called, the checks cost more than the
+// normal density itself).
+[[gnu::always_inline]] inline bool rejected(std::span<const ArgumentRule> rules, int *status, double *bound) {
   if (reject_arguments(rules, status, bound)) return true;
   *status = status_success;
   return false;
@@ -140,33 +142,35 @@ double positive_root(double b, double c) {
 
 // Sum of a Poisson(m) mixture sum_i w_i d_i of unimodal terms, from the
 // largest term outwards.  term_at(i) gives w_i d_i directly; ratio_up(i) the
-// ratio of the term at i + 1 to the term at i, which falls as i rises (the
-// terms are log-concave), so the terms left beyond a term t with ratio r < 1
-// in either direction add up to at most t r / (1 - r).
-template <typename TermAt, typename RatioUp>
-double poisson_mixture(double peak, double m, TermAt &&term_at, RatioUp &&ratio_up) {
+// ratio of the term at i + 1 to the term at i and ratio_down(i) that of the
+// term at i - 1 to the term at i.  Both fall as the sum moves away from the
+// peak (the terms are log-concave), so the terms left beyond a term t with
+// ratio r < 1 add up to at most t r / (1 - r).
+template <typename TermAt, typename RatioUp, typename RatioDown>
+double poisson_mixture(double peak, double m, TermAt &&term_at, RatioUp &&ratio_up, RatioDown &&ratio_down) {
   const double most_steps = distfn::poisson_step_cap(m);
   const double centre = std::floor(std::fmax(peak, 0.0));
   const double first = term_at(centre);
   if (!(first > 0.0)) return first == 0.0 ? 0.0 : kNaN;
   double sum = first;
+  const auto rest_negligible = [&](double term, double r) {
+    return r < 1.0 && term * r < mixture_tolerance * sum * (1.0 - r);
+  };
   double term = first;
   for (double i = centre, steps = 0.0;; ++i, ++steps) {
     if (steps >= most_steps) return kNaN;
     const double r = ratio_up(i);
     term *= r;
     sum += term;
-    if (r < 1.0 && term * r / (1.0 - r) < mixture_tolerance * sum) break;
-    if (term == 0.0) break;
+    if (rest_negligible(term, r) || term == 0.0) break;
   }
   term = first;
   for (double i = centre, steps = 0.0; i > 0.0; --i, ++steps) {
     if (steps >= most_steps) return kNaN;
-    const double r = 1.0 / ratio_up(i - 1.0);
+    const double r = ratio_down(i);
     term *= r;
     sum += term;
-    if (r < 1.0 && term * r / (1.0 - r) < mixture_tolerance * sum) break;
-    if (term == 0.0) break;
+    if (rest_negligible(term, r) || term == 0.0) break;
   }
   return sum;
 }
@@ -186,7 +190,8 @@ double noncentral_chi_square_density(double x, double k, double lam) {
   return poisson_mixture(
       peak, m,
       [&](double i) { return distfn::poisson_weight(i, m) * chi_square_density(x, k + 2.0 * i); },
-      [&](double i) { return mt / ((i + 1.0) * (0.5 * k + i)); });
+      [&](double i) { return mt / ((i + 1.0) * (0.5 * k + i)); },
+      [&](double i) { return (i * (0.5 * k + i - 1.0)) / mt; });
 }
 
 // The noncentral F density (1/f) sum_i Poisson(i; lam/2) brcomp(dfn/2 + i, dfd/2, u, v),
@@ -209,8 +214,22 @@ double noncentral_f_density(double f, double dfn, double dfd, double lam) {
   const double peak = positive_root(a - 1.0 - mu, std::fmax(mu * (a - 1.0 + b), 0.0)) - 1.0;
   const double sum = poisson_mixture(
       peak, m, [&](double i) { return distfn::poisson_weight(i, m) * power_factor(a + i, b, p.u, p.v); },
-      [&](double i) { return (m / (i + 1.0)) * (p.u * ((a + i + b) / (a + i))); });
+      [&](double i) { return (m / (i + 1.0)) * (p.u * ((a + i + b) / (a + i))); },
+      [&](double i) { return (i / m) * ((a + i - 1.0) / (p.u * (a + i - 1.0 + b))); });
   return sum / f;
+}
+
+// 2^27 + 1: Veltkamp's splitting constant for doubles.
+constexpr double veltkamp_split = 134217729.0;
+
+// z^2 - fl(z^2) exactly, by Dekker's product of z split into halves of 26
+// bits (without an FMA instruction in the target, std::fma is a call into
+// the C library, slower than these few operations).
+double square_rounding(double z, double zz) {
+  const double c = veltkamp_split * z;
+  const double hi = c - (c - z);
+  const double lo = z - hi;
+  return ((hi * hi - zz) + 2.0 * hi * lo) + lo * lo;
 }
 
 // exp(-z^2/2) with z^2 split into its rounded value and the rounding error,
@@ -220,8 +239,7 @@ double half_gaussian(double z) {
   // Beyond this the density is 0 and the split below would meet inf - inf.
   constexpr double vanishing_square = 1500.0;
   if (zz > vanishing_square) return 0.0;
-  const double rounding = std::fma(z, z, -zz);
-  return std::exp(-0.5 * zz) * (1.0 - 0.5 * rounding);
+  return std::exp(-0.5 * zz) * (1.0 - 0.5 * square_rounding(z, zz));
 }
 
 // The Student t density Gamma(z + 1/2) / (Gamma(z) sqrt(2 pi z)) (1 + t^2/df)^-(df+1)/2

@@ -6,7 +6,9 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "varrow.h"
 
@@ -414,24 +416,41 @@ inline uint64_t hist_saturating_multiply(uint64_t a, uint64_t b) {
 // told apart in double precision: such a correction is not made.
 inline constexpr double hist_max_corrected_steps = 9007199254740992.0;
 
+// value / interval of two decimal inputs lands a little off the integer it
+// stands for when they are not exact in binary: 1.0 / 0.1 rounds to 10, but
+// 0.3 / 0.1 to 2.9999999999999996.  Each input carries up to half an ulp of
+// relative error and the division another half, so the ratio of inputs that
+// meant an integer n lies within 1.5 ulps of n; a ratio within this relative
+// distance below an integer counts as that integer.  Four ulps leave room and
+// still are some 10^-15: no ratio a caller meant as a fraction comes so near.
+inline constexpr double hist_corrected_ratio_tolerance = 4 * std::numeric_limits<double>::epsilon();
+
+// The number of values in the corrected series value, value - interval, ...,
+// down to interval: floor(value / interval), read with the tolerance above.
+inline double hist_corrected_series_length(double ratio) {
+  return std::floor(ratio * (1 + hist_corrected_ratio_tolerance));
+}
+
 // Records count samples of value and, as HdrHistogram corrects for
 // coordinated omission, of value - k x interval for k = 1, 2, ... while that
-// stays at or above interval.  Those values fall in runs of equal buckets
-// (the bucket is monotone in k); each run is found by galloping and added at
-// once, so the work grows with the buckets crossed, not with k.  add(b, n)
-// adds n samples to bucket b and returns the amount added; the result is the
-// sum of these, saturated.
+// stays at or above interval, taking the number of steps from the ratio
+// value / interval (see hist_corrected_series_length).  A step that the
+// tolerance admits may land a few ulps below interval, and is recorded as
+// interval.  Those values fall in runs of equal buckets (the bucket is
+// monotone in k); each run is found by galloping and added at once, so the
+// work grows with the buckets crossed, not with k.  add(b, n) adds n samples
+// to bucket b and returns the amount added; the result is the sum of these,
+// saturated.
 template <class Add>
 uint64_t hist_record_corrected(double value, double interval, uint64_t count, Add add) {
   uint64_t total = add(hist_double_to_bucket(value), count);
-  if (!(interval > 0) || !(value >= interval + interval) || !(value / interval < hist_max_corrected_steps))
-    return total;
-  const auto missing = [&](uint64_t k) { return value - static_cast<double>(k) * interval; };
+  const double ratio = value / interval;
+  if (!(interval > 0) || !(ratio < hist_max_corrected_steps)) return total;
+  const double series_length = hist_corrected_series_length(ratio);
+  if (!(series_length >= 2)) return total;
+  const uint64_t last = static_cast<uint64_t>(series_length) - 1;
+  const auto missing = [&](uint64_t k) { return std::max(value - static_cast<double>(k) * interval, interval); };
   const auto bucket_at = [&](uint64_t k) { return hist_double_to_bucket(missing(k)); };
-  // The last k, from floor(value / interval) - 1 settled against rounding.
-  uint64_t last = static_cast<uint64_t>(value / interval) - 1;
-  while (missing(last + 1) >= interval) ++last;
-  while (last > 0 && missing(last) < interval) --last;
   for (uint64_t k = 1; k <= last;) {
     const hist_bucket b = bucket_at(k);
     uint64_t in = k, out = k + 1;  // bucket_at(in) is b; out is past the run or past last

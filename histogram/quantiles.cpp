@@ -95,10 +95,11 @@ int estimate_quantiles(const histogram *h, const double *q_in, int nq, double *q
     fill_not_a_number(q_out, nq);
     return status_done;
   }
-  for (int i = 0; i < nq; ++i) {
+  // Every probability is checked before any output is written: a failed
+  // call leaves the caller's array as it was.
+  for (int i = 0; i < nq; ++i)
     if (q_in[i] < 0 || q_in[i] > 1) return status_probability_out_of_range;
-    q_out[i] = target_of(q_in[i], total);
-  }
+  for (int i = 0; i < nq; ++i) q_out[i] = target_of(q_in[i], total);
 
   size_t at = 0;
   while (!hist_bucket_is_valid(entries[at].bucket) || entries[at].count == 0) ++at;
@@ -139,9 +140,8 @@ int hist_approx_quantile7(const histogram *h, const double *q_in, int nq, double
 
 int hist_approx_inverse_quantile(const histogram *h, const double *in, int n, double *out) {
   if (n <= 0) return status_done;
-  const int descent = first_descent(in, n);
-  fill_not_a_number(out, descent < n ? descent + 1 : n);
-  if (descent < n) return status_not_ascending;
+  if (first_descent(in, n) < n) return status_not_ascending;
+  fill_not_a_number(out, n);
 
   hist_wide_count total = 0;
   for (const hist_bucket_entry &entry : hist_entries(h))

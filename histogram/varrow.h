@@ -128,8 +128,12 @@ uint64_t hist_insert_intscale(histogram *h, int64_t value, int scale, uint64_t c
 /* Records value and, correcting for coordinated omission as HdrHistogram
  * does, also value - k x expected_interval for k = 1, 2, ... while that stays
  * at or above expected_interval, each count times: the total amount added.
- * No correction is made for an interval that is not positive, or so small
- * that value holds it 2^53 times or more. */
+ * The series holds floor(value / expected_interval) values, a ratio within
+ * four ulps below an integer counting as that integer, so that decimal
+ * inputs such as 1.0 at 0.1 give their 10 values (1.0, 0.9, ..., 0.1); a last
+ * value that rounding put just below expected_interval is recorded as
+ * expected_interval.  No correction is made for an interval that is not
+ * positive, or so small that value holds it 2^53 times or more. */
 uint64_t hist_insert_corrected(histogram *h, double value, double expected_interval, uint64_t count);
 uint64_t hist_remove_raw(histogram *h, hist_bucket hb, uint64_t count);
 uint64_t hist_remove(histogram *h, double value, uint64_t count);
@@ -251,14 +255,14 @@ uint64_t hist_approx_count_above_exclusive(const histogram *h, double threshold)
 /* Batch estimators over n probabilities in ascending order (NaN entries give
  * NaN and are ignored by the order test), one forward walk for the batch.
  * Status 0 (also for n <= 0 and for NaN results when there are no samples),
- * -2 when the list is not ascending (nothing written), -3 when a probability
- * lies outside 0..1.  hist_approx_quantile takes the sample of rank
+ * -2 when the list is not ascending, -3 when a probability lies outside
+ * 0..1; on an error nothing is written.  hist_approx_quantile takes the sample of rank
  * ceil(q x N), hist_approx_quantile7 the one of rank floor((N - 1) x q + 1). */
 int hist_approx_quantile(const histogram *h, const double *q_in, int nq, double *q_out);
 int hist_approx_quantile7(const histogram *h, const double *q_in, int nq, double *q_out);
 /* The share of samples below each of n ascending values, interpolated inside
- * a bucket; NaN values give NaN.  Status 0, or -2 when the list is not
- * ascending (outputs up to the offending pair hold NaN, the rest unwritten). */
+ * a bucket; NaN values give NaN.  Status 0, or -2 (nothing written) when the
+ * list is not ascending. */
 int hist_approx_inverse_quantile(const histogram *h, const double *in, int n, double *out);
 
 /* ---- Reshaping ---------------------------------------------------------- */

@@ -379,9 +379,9 @@ TEST(DistfnHpp, FailuresThrowWithStatusBoundAndMessage) {
       {"beyond range", [] { distfn::students_t(0.01).quantile(1e-10); }, 1, -1e300, "below the searchable range"},
       {"count below 0", [] { distfn::poisson(1).quantile(0.1); }, 1, 0.0, "below the searchable range"},
       {"trials", [] { distfn::binomial::solve_trials(3, 0.5, -1); }, -2, 0.0, "argument p"},
-      {"density x < 0", [] { distfn::gamma(2, 1).pdf(-1); }, -4, 0.0, "pdfgam: argument x"},
+      {"density x < 0", [] { distfn::gamma(2, 1).pdf(-1); }, -4, 0.0, "gamma::pdf: argument x"},
       {"count beyond n", [] { distfn::binomial(10, 0.5).pdf(11); }, -4, 10.0, "argument s"},
-      {"noncentral tails", [] { distfn::noncentral_chi_squared(3, -1).cdf(2); }, -6, 0.0, "cumchnb: argument pnonc"},
+      {"noncentral tails", [] { distfn::noncentral_chi_squared(3, -1).cdf(2); }, -6, 0.0, "noncentral_chi_squared::cdf: argument pnonc"},
   };
   for (const Case &c : cases) {
     try {

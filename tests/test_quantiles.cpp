@@ -158,9 +158,9 @@ TEST(Quantile, StatusAndEmptyResults) {
       {"equal neighbours", {{1.0, 3}}, false, {0.1, 0.1}, 0, {1.025, 1.025}},
       {"above one", {{1.0, 3}}, false, {1.5}, -3, {untouched}},
       {"below zero", {{1.0, 3}}, false, {-0.1}, -3, {untouched}},
-      // The probabilities checked before the bad one hold their target ranks
-      // (3 of 3 for both estimators).
-      {"out of range late", {{1.0, 3}}, false, {1.0, 1.5}, -3, {3.0, untouched}},
+      // Every probability is checked before anything is written.
+      {"out of range late", {{1.0, 3}}, false, {1.0, 1.5}, -3, {untouched, untouched}},
+      {"out of range after a NaN", {{1.0, 3}}, false, {0.5, nan, 2.0}, -3, {untouched, untouched, untouched}},
       {"NaN hides no descent", {{1.0, 3}}, false, {0.9, nan, 0.1}, -2, {untouched, untouched, untouched}},
       {"NaN probability", {{1.0, 3}}, false, {0.1, nan, 0.5}, 0, {1.025, nan, 1.05}},
       {"NaN in the zero bucket", {{0.0, 3}}, false, {nan}, 0, {nan}},
@@ -248,14 +248,16 @@ TEST(InverseQuantile, BatchMatchesSingleValues) {
 TEST(InverseQuantile, StatusAndEmptyResults) {
   const double nan = NAN;
   const StatusCase cases[] = {
-      {"descending", {{1.0, 2}, {2.0, 2}}, false, {5, 3, 1}, -2, {nan, nan, untouched}},
-      {"descending late", {{1.0, 2}, {2.0, 2}}, false, {1, 3, 2, 4}, -2, {nan, nan, nan, untouched}},
-      {"NaN hides no descent", {{1.0, 2}, {2.0, 2}}, false, {5, nan, 1, 7}, -2, {nan, nan, nan, untouched}},
+      // A list that does not ascend is refused before anything is written.
+      {"descending", {{1.0, 2}, {2.0, 2}}, false, {5, 3, 1}, -2, {untouched, untouched, untouched}},
+      {"descending late", {{1.0, 2}, {2.0, 2}}, false, {1, 3, 2, 4}, -2, {untouched, untouched, untouched, untouched}},
+      {"NaN hides no descent", {{1.0, 2}, {2.0, 2}}, false, {5, nan, 1, 7}, -2,
+       {untouched, untouched, untouched, untouched}},
       {"NaN value", {{1.0, 2}, {2.0, 2}}, false, {1.5, nan, 2.05}, 0, {0.5, nan, 0.75}},
       {"NaN values at the ends", {{1.0, 2}, {2.0, 2}}, false, {nan, 1.05, nan}, 0, {nan, 0.25, nan}},
       {"equal values", {{1.0, 2}, {2.0, 2}}, false, {1.5, 1.5}, 0, {0.5, 0.5}},
       {"null histogram", {}, true, {1, 2}, 0, {nan, nan}},
-      {"null histogram, descending", {}, true, {2, 1}, -2, {nan, nan}},
+      {"null histogram, descending", {}, true, {2, 1}, -2, {untouched, untouched}},
       {"empty", {}, false, {1, 2}, 0, {nan, nan}},
       {"zero counts", {{1.0, 0}}, false, {1.0}, 0, {nan}},
       {"only the NaN bucket", {{nan, 3}}, false, {1.0}, 0, {nan}},

@@ -25,11 +25,12 @@ struct CorrectedCase {
   uint64_t missing;  // values recorded besides value itself
 };
 
-// value - k x interval for k = 1, 2, ... while at or above interval, one by one.
-histogram *CorrectedByLoop(double value, double interval, uint64_t count) {
+// value - k x interval for k = 1 to missing, one by one; a value that
+// rounding put below interval stands for interval itself.
+histogram *CorrectedByLoop(double value, double interval, uint64_t missing, uint64_t count) {
   histogram *h = hist_alloc();
   hist_insert(h, value, count);
-  for (double k = 1; value - k * interval >= interval; ++k) hist_insert(h, value - k * interval, count);
+  for (uint64_t k = 1; k <= missing; ++k) hist_insert(h, std::max(value - double(k) * interval, interval), count);
   return h;
 }
 
@@ -44,15 +45,28 @@ TEST_P(Corrected, RecordsTheMissingValuesAsTheLoopDoes) {
   const CorrectedCase cases[] = {
       {100, 10, 9},     {105, 10, 9},   {20, 10, 1},  {19.9, 10, 0},  {10, 10, 0},   {5, 10, 0},
       {1000, 1, 999},   {1e4, 0.37, 27026}, {3.5e-3, 1e-6, 3499}, {1e5, 7, 14284},
+      // Decimal ratios that division leaves just below the integer they mean
+      // (0.3 / 0.1 is 2.9999999999999996), or exact by luck (1.0 / 0.1).
+      {1.0, 0.1, 9},    {0.3, 0.1, 2},  {0.7, 0.1, 6},  {2.3, 0.1, 22}, {4.9, 0.7, 6}, {0.03, 0.01, 2},
+      {10, 1e-3, 9999},
+      // A fraction clearly short of the integer keeps its floor.
+      {0.3 - 1e-12, 0.1, 1}, {1.0 - 1e-9, 0.1, 8},
   };
   for (const CorrectedCase &c : cases) {
     hist_clear(h);
-    histogram *expected = CorrectedByLoop(c.value, c.interval, 3);
+    histogram *expected = CorrectedByLoop(c.value, c.interval, c.missing, 3);
     EXPECT_EQ(hist_insert_corrected(h, c.value, c.interval, 3), 3 * (c.missing + 1)) << c.value << " " << c.interval;
     EXPECT_EQ(Contents(h), Contents(expected)) << c.value << " " << c.interval;
     ExpectConsistent(h);
     hist_free(expected);
   }
+}
+
+TEST_P(Corrected, TheLastOfADecimalSeriesLandsInTheIntervalsBucket) {
+  // 1.0 at 0.1: ten values, 0.1 among them (1.0 - 9 x 0.1 is 0.09999999999999998).
+  EXPECT_EQ(hist_insert_corrected(h, 1.0, 0.1, 1), 10u);
+  EXPECT_EQ(Contents(h), (Entries{{10, -1, 1}, {20, -1, 1}, {30, -1, 1}, {40, -1, 1}, {50, -1, 1},
+                                  {60, -1, 1}, {70, -1, 1}, {80, -1, 1}, {90, -1, 1}, {10, 0, 1}}));
 }
 
 TEST_P(Corrected, WithoutAUsableIntervalRecordsOnlyTheValue) {
@@ -123,7 +137,7 @@ TEST_F(Recorder, SnapshotAddsToWhatTheTargetHolds) {
 }
 
 TEST_F(Recorder, CorrectedAsTheHistogram) {
-  histogram *expected = CorrectedByLoop(1e3, 7, 2);
+  histogram *expected = CorrectedByLoop(1e3, 7, 141, 2);
   EXPECT_EQ(hist_recorder_insert_corrected(r, 1e3, 7, 2), 2u * 142);
   ASSERT_EQ(hist_recorder_snapshot(r, out, 1), 0);
   EXPECT_EQ(Contents(out), Contents(expected));

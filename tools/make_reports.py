@@ -752,6 +752,10 @@ def density_accuracy_sections(density):
             density_accuracy_table(density, "noncentral", TAIL_LIBRARIES), ""]
 
 
+DENSITY_TIME_NOTES = (
+    "Where the time goes: the beta-family densities (`pdfbet`, `pdfbin`, `pdfnbn`, `pdff`) are the incomplete beta ratio's prefactor `brcomp`, x^a y^b / B(a, b), which forms ln B(a, b) from `betaln` (two or three logarithms of gamma functions, or the expansion about the mode with `bcorr` for parameters of 8 and more) and takes one more exponential; Boost.Math's Lanczos form takes one power and one exponential. `pdfnor` pays its argument checks (those of `cdfnor`, a few comparisons) and the exact split of z^2, which keeps its error from growing with z^2. The gamma-family densities, through the Stirling form of the Poisson weight, and the noncentral mixtures, summed from their largest term outwards, are faster than Boost.Math. The noncentral tails sum two series, each from its own start (an incomplete ratio at each), and walk the Poisson weights to bounds of 2^-60 of the largest: about twice Boost.Math's time, five times that of the truncated `cumchn` and `cumfnc`.")
+
+
 def density_speed_sections(density, runs):
     if not density:
         return []
@@ -760,7 +764,7 @@ def density_speed_sections(density, runs):
             "`tests/data/noncentral_tails.csv` (see ACCURACY.md for the errors on the same points).", "",
             "### Densities", "", density_speed_table(density, runs, "density", DENSITY_LIBRARIES), "",
             "### Noncentral tails (both from one call)", "",
-            density_speed_table(density, runs, "noncentral", TAIL_LIBRARIES), ""]
+            density_speed_table(density, runs, "noncentral", TAIL_LIBRARIES), "", DENSITY_TIME_NOTES, ""]
 
 
 def note_keys(label):

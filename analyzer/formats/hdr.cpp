@@ -21,7 +21,9 @@ namespace varrow_formats {
 namespace {
 
 // The cookies, less the word-size nibble (bits 4..7) that they carry.
-constexpr uint32_t cookie_mask = ~uint32_t{0xf0};
+constexpr uint32_t word_size_bits = 0xf0;
+constexpr int word_size_shift = 4;
+constexpr uint32_t cookie_mask = ~word_size_bits;
 constexpr uint32_t v0_encoding = 0x1c849308, v0_compressed = 0x1c849309;
 constexpr uint32_t v1_encoding = 0x1c849301, v1_compressed = 0x1c849302;
 constexpr uint32_t v2_encoding = 0x1c849303, v2_compressed = 0x1c849304;
@@ -192,7 +194,7 @@ void add_count(Decoded &d, int64_t index, int64_t count) {
 Decoded decode_encoding(const std::vector<uint8_t> &bytes) {
   ByteReader r(bytes);
   const uint32_t cookie = r.u32();
-  const int word = int((cookie & 0xf0) >> 4);
+  const int word = int((cookie & word_size_bits) >> word_size_shift);
   const uint32_t base = cookie & cookie_mask;
   Decoded d;
   if (base == v0_encoding) {

@@ -164,12 +164,12 @@ histogram *explicit_point(const Field &point) {
 void read_metric(const Field &metric, Entries &out) {
   metric.expect_object();
   const std::string name = metric("name").string_or("");
-  struct Kind {
+  struct HistogramKind {
     const char *camel, *snake;
     histogram *(*convert)(const Field &);
   };
-  for (const Kind kind : {Kind{"exponentialHistogram", "exponential_histogram", exponential_point},
-                          Kind{"histogram", "histogram", explicit_point}}) {
+  for (const HistogramKind kind : {HistogramKind{"exponentialHistogram", "exponential_histogram", exponential_point},
+                                   HistogramKind{"histogram", "histogram", explicit_point}}) {
     const Field data = metric(kind.camel, kind.snake);
     if (!data.present()) continue;
     data.expect_object();
