@@ -122,6 +122,15 @@ void cumf(double *f, double *dfn, double *dfd, double *cum, double *ccum) {
   double xx = arg.y, yy = arg.x;
   double a = 0.5 * *dfd;
   double b = 0.5 * *dfn;
+  // The smallest subnormal degrees of freedom halve to 0, a shape the beta
+  // ratio rejects.  As the shapes of I_x(a, b) go to 0 it tends to
+  // b / (a + b) for 0 < x < 1 (the beta law's mass goes to the ends), also
+  // when one of them stays: P[F <= f] tends to dfd / (dfn + dfd).
+  const bool shape_underflows = (a == 0.0 && *dfd > 0.0) || (b == 0.0 && *dfn > 0.0);
+  if (shape_underflows && std::isfinite(*f)) {
+    const double total = *dfn + *dfd;
+    return set_pair(cum, ccum, *dfd / total, *dfn / total);
+  }
   int ierr;  // The front ends validate; a rejection leaves both results 0.
   bratio(&a, &b, &xx, &yy, ccum, cum, &ierr);
 }
@@ -144,6 +153,17 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
   const BetaArgument arg = f_beta_argument(*f, *dfn, *dfd);
   double xx = arg.x, yy = arg.y;
   const double b = 0.5 * *dfd;
+  // Where x lies below the normal doubles the recurrences between the terms
+  // divide by it and lose all accuracy: the first term alone, as for x = 0.
+  if (xx < std::numeric_limits<double>::min()) {
+    double lower, upper;
+    if (xx == 0.0 && distfn::noncentral_f_first_term(*f, *dfn, *dfd, xnonc, &lower, &upper))
+      return set_pair(cum, ccum, lower, 0.5 + (0.5 - lower));
+    if (xx > 0.0 && xnonc * *dfn * *f * (1.0 + *dfn / *dfd) < distfn::negligible_term_ratio) {
+      lower = std::exp(-xnonc) * lower_beta_ratio(0.5 * *dfn, b, xx, yy);
+      return set_pair(cum, ccum, lower, 0.5 + (0.5 - lower));
+    }
+  }
   double adn = 0.5 * *dfn + central;
   double aup = adn;
   double betdn = lower_beta_ratio(adn, b, xx, yy);
@@ -197,7 +217,27 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
         std::max(betup, 0.0) * distfn::poisson_weight_above(xmult, static_cast<double>(i - 1), xnonc);
     if (ends_direction(sum, xmult * betup, rest)) break;
   }
+  // Where x underflows (a tiny f dfn) the steps of the recurrences lose all
+  // accuracy and the sum leaves [0, 1]: then it cannot be completed either.
+  if (!(sum >= 0.0 && sum <= 1.0)) return set_pair(cum, ccum, not_a_number, not_a_number);
   set_pair(cum, ccum, sum, 0.5 + (0.5 - sum));
 }
 
 }  // extern "C"
+
+namespace distfn {
+
+bool noncentral_f_first_term(double f, double dfn, double dfd, double m, double *cum, double *ccum) {
+  if (!(m * dfn * f * (1.0 + dfn / dfd) < negligible_term_ratio)) return false;
+  double a = 0.5 * dfn, b = 0.5 * dfd;
+  const double log_u = std::log(dfn) + std::log(f) - std::log(dfd + dfn * f);
+  // ln of the beta ratio, at most 0.
+  const double log_ratio = std::fmin(0.0, a * log_u - std::log(a) - betaln(&a, &b));
+  const double weight = std::exp(-m);
+  *cum = weight * std::exp(log_ratio);
+  // The mass of the later terms, 1 - e^-m, and the first term's upper tail.
+  *ccum = -std::expm1(-m) - weight * std::expm1(log_ratio);
+  return true;
+}
+
+}  // namespace distfn

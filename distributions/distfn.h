@@ -202,7 +202,8 @@ void cumchn(double *x, double *df, double *pnonc, double *cum, double *ccum);
  * unset.  Both are NaN when pnonc/2 exceeds 2^36 or where the incomplete
  * gamma ratio cannot resolve its case (gratio's error mark). */
 void cumchnb(double *x, double *df, double *pnonc, double *cum, double *ccum, int *status, double *bound);
-/* Poisson distribution with mean xlam: *cum = probability of s or fewer events. */
+/* Poisson distribution with mean xlam: *cum = probability of s or fewer events;
+ * both tails 2 where the incomplete gamma ratio marks an error. */
 void cumpoi(double *s, double *xlam, double *cum, double *ccum);
 
 /* ---- Densities and probability masses ---------------------------------- */
@@ -282,7 +283,8 @@ void dzror(int *status, double *x, double *fx, double *xlo, double *xhi, unsigne
  * range, NaN or infinite (*bound the limit it broke); 1 or 2 the search ended
  * at its lower or upper limit (*bound that limit); 3 p + q is not 1; 4 the
  * complement pair is not 1 (*bound 0 for a negative sum, else 1); 10 the
- * gamma computations failed.  *bound is not written on success. */
+ * gamma computations failed, or a noncentral sum could not be completed.
+ * *bound is not written on success. */
 
 /* Beta: 1 p,q; 2 x,y; 3 a; 4 b. */
 void cdfbet(int *which, double *p, double *q, double *x, double *y, double *a, double *b, int *status,

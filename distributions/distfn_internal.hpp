@@ -145,4 +145,15 @@ class CompensatedSum {
   double compensation_ = 0.0;
 };
 
+// The noncentral F mixture where u = dfn f / (dfd + dfn f) underflowed to 0
+// for an f > 0 (dfn f below the subnormals): every term after the first is
+// below its predecessor by a factor of about m dfn f (1 + dfn/dfd) / 2, so
+// where that is negligible the tails are those of the first term, of
+// Poisson weight e^-m and beta ratio I_u(dfn/2, dfd/2) ~ u^a / (a B(a, b))
+// (the leading term of its power series, DLMF 8.17.8), formed in
+// logarithms; a tiny dfn keeps that ratio near 1 however small u is.  The
+// lower and upper tails, or false where the later terms are not negligible.
+inline constexpr double negligible_term_ratio = 1e-17;
+bool noncentral_f_first_term(double f, double dfn, double dfd, double m, double *cum, double *ccum);
+
 }  // namespace distfn

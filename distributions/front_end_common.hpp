@@ -124,10 +124,39 @@ inline bool reject_unit_sum(double first, double second, int failure_status, int
   return true;
 }
 
+// Below this target the residuals are scaled by its reciprocal (capped at
+// 2^1000, for subnormal targets): the zero search multiplies residuals
+// (three-point interpolation), and residuals near a target below about
+// 1e-154 have products below the normal doubles, where its steps lose all
+// meaning.  A constant positive factor changes neither a sign nor a step
+// of the search, so targets above the threshold are searched bit for bit
+// as without it.
+inline constexpr double smallest_unscaled_target = 1e-100;
+inline constexpr double largest_residual_scale = 0x1p1000;
+
+// tail - target, scaled as above.
+inline double tail_residual(double tail, double target) {
+  const double scale = target < smallest_unscaled_target && target > 0.0
+                           ? std::fmin(1.0 / target, largest_residual_scale)
+                           : 1.0;
+  return (tail - target) * scale;
+}
+
+// A tail that is no probability (NaN, the incomplete gamma ratio's error
+// marker 2, a sum that could not be completed) is a failed evaluation: case
+// 1 reports it, and a search ends on it, instead of passing it on.
+inline bool is_probability(double tail) { return tail >= 0.0 && tail <= 1.0; }
+inline void report_tails(double cum, double ccum, int *status) {
+  *status = is_probability(cum) && is_probability(ccum) ? status_success : status_gamma_error;
+}
+
 // The function handed to a solver works on the smaller tail, where the
-// probability carries the most relative accuracy.
-inline double tail_difference(bool use_lower_tail, double cum, double ccum, double p, double q) {
-  return use_lower_tail ? cum - p : ccum - q;
+// probability carries the most relative accuracy: the residual, or nothing
+// to end the search.
+inline std::optional<double> tail_difference(bool use_lower_tail, double cum, double ccum, double p, double q) {
+  const double tail = use_lower_tail ? cum : ccum;
+  if (!is_probability(tail)) return std::nullopt;
+  return use_lower_tail ? tail_residual(cum, p) : tail_residual(ccum, q);
 }
 
 // How a search ended.

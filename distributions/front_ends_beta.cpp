@@ -35,7 +35,7 @@ void cdfbet(int *which, double *p, double *q, double *x, double *y, double *a, d
 
   if (w == 1) {
     cumbet(x, y, a, b, p, q);
-    *status = status_success;
+    report_tails(*p, *q, status);
     return;
   }
   const bool qporq = *p <= *q;
@@ -73,7 +73,7 @@ void cdfbin(int *which, double *p, double *q, double *s, double *xn, double *pr,
 
   if (w == 1) {
     cumbin(s, xn, pr, ompr, p, q);
-    *status = status_success;
+    report_tails(*p, *q, status);
     return;
   }
   const bool qporq = *p <= *q;
@@ -109,7 +109,7 @@ void cdfnbn(int *which, double *p, double *q, double *s, double *xn, double *pr,
 
   if (w == 1) {
     cumnbn(s, xn, pr, ompr, p, q);
-    *status = status_success;
+    report_tails(*p, *q, status);
     return;
   }
   const bool qporq = *p <= *q;
@@ -142,7 +142,7 @@ void cdft(int *which, double *p, double *q, double *t, double *df, int *status, 
 
   if (w == 1) {
     cumt(t, df, p, q);
-    *status = status_success;
+    report_tails(*p, *q, status);
     return;
   }
   const bool qporq = *p <= *q;
@@ -171,7 +171,7 @@ void cdff(int *which, double *p, double *q, double *f, double *dfn, double *dfd,
 
   if (w == 1) {
     cumf(f, dfn, dfd, p, q);
-    *status = status_success;
+    report_tails(*p, *q, status);
     return;
   }
   const bool qporq = *p <= *q;
@@ -206,13 +206,13 @@ void cdffnc(int *which, double *p, double *q, double *f, double *dfn, double *df
 
   if (w == 1) {
     cumfnc(f, dfn, dfd, pnonc, p, q);
-    *status = status_success;
+    report_tails(*p, *q, status);
     return;
   }
   auto difference = [&]() -> std::optional<double> {
     double cum, ccum;
     cumfnc(f, dfn, dfd, pnonc, &cum, &ccum);
-    return cum - *p;
+    return tail_difference(true, cum, ccum, *p, *q);
   };
   switch (w) {
     case 2:

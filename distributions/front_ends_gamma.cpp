@@ -10,24 +10,15 @@ using namespace distfn::front_end;
 
 namespace {
 
-// The incomplete gamma ratio marks an error with a probability of 2; any
-// value above this is that marker.
-constexpr double gamma_error_threshold = 1.5;
-
 constexpr SearchInterval chn_noncentrality_interval{0.0, largest_noncentrality, smallest_positive_parameter,
                                                     largest_noncentrality};
 
-// Case 1 of cdfchi and cdfgam: the marker is reported, not returned as p.
-void report_gamma_case_one(const double *p, int *status) {
-  *status = *p > gamma_error_threshold ? status_gamma_error : status_success;
-}
-
-// The search function of cdfchi and cdfgam: the tail in use minus its target,
-// or nothing when the gamma layer reported an error.
+// The search function of cdfchi, cdfgam and cdfpoi: the incomplete gamma
+// ratio marks an error in the lower tail alone (leaving the upper one
+// unwritten), so that tail decides whether the search goes on.
 std::optional<double> gamma_tail_difference(bool qporq, double cum, double ccum, double p, double q) {
-  const double tail = qporq ? cum : ccum;
-  if (tail > gamma_error_threshold) return std::nullopt;
-  return tail - (qporq ? p : q);
+  if (!is_probability(cum)) return std::nullopt;
+  return tail_difference(qporq, cum, ccum, p, q);
 }
 
 }  // namespace
@@ -50,7 +41,7 @@ void cdfgam(int *which, double *p, double *q, double *x, double *shape, double *
   if (w == 1) {
     double xscale = *x * *scale;
     cumgam(&xscale, shape, p, q);
-    return report_gamma_case_one(p, status);
+    return report_tails(*p, *q, status);
   }
   if (w == 2 || w == 4) {
     // The inverse of the incomplete gamma ratio gives x times scale directly.
@@ -94,7 +85,7 @@ void cdfchi(int *which, double *p, double *q, double *x, double *df, int *status
 
   if (w == 1) {
     cumchi(x, df, p, q);
-    return report_gamma_case_one(p, status);
+    return report_tails(*p, *q, status);
   }
   const bool qporq = *p <= *q;
   auto difference = [&]() -> std::optional<double> {
@@ -121,13 +112,13 @@ void cdfchn(int *which, double *p, double *q, double *x, double *df, double *pno
 
   if (w == 1) {
     cumchn(x, df, pnonc, p, q);
-    *status = status_success;
+    report_tails(*p, *q, status);
     return;
   }
   auto difference = [&]() -> std::optional<double> {
     double cum, ccum;
     cumchn(x, df, pnonc, &cum, &ccum);
-    return cum - *p;
+    return tail_difference(true, cum, ccum, *p, *q);
   };
   switch (w) {
     case 2:
@@ -153,14 +144,13 @@ void cdfpoi(int *which, double *p, double *q, double *s, double *xlam, int *stat
 
   if (w == 1) {
     cumpoi(s, xlam, p, q);
-    *status = status_success;
-    return;
+    return report_tails(*p, *q, status);
   }
   const bool qporq = *p <= *q;
   auto difference = [&]() -> std::optional<double> {
     double cum, ccum;
     cumpoi(s, xlam, &cum, &ccum);
-    return tail_difference(qporq, cum, ccum, *p, *q);
+    return gamma_tail_difference(qporq, cum, ccum, *p, *q);
   };
   if (w == 2) return solve_parameter(non_negative_interval, search_start, s, status, bound, difference);
   solve_parameter(non_negative_interval, search_start, xlam, status, bound, difference);

@@ -139,6 +139,9 @@ Cumulative noncentral_cases(double x, double df, double pnonc) {
   if (std::isinf(df) || std::isinf(pnonc)) return {0.0, 1.0};
   // Beyond this the sum would take too long to reach its tails.
   if (pnonc / 2.0 > distfn::largest_poisson_mean) return {kNaN, kNaN};
+  // The mixture has no terms for negative degrees of freedom, and its
+  // Poisson weights no meaning there.
+  if (df < 0.0) return {kNaN, kNaN};
   return noncentral_chi_square(x, df, pnonc);
 }
 
@@ -167,6 +170,10 @@ void cumpoi(double *s, double *xlam, double *cum, double *ccum) {
   double df = 2.0 * (*s + 1.0);
   double chi = 2.0 * *xlam;
   cumchi(&chi, &df, ccum, cum);
+  // The gamma ratio marks an error in its lower tail alone, which is this
+  // law's upper tail: the lower tail carries the marker as well, as it does
+  // for the gamma law, and is never left unwritten.
+  if (*ccum > 1.0) *cum = *ccum;
 }
 
 void cumchn(double *x, double *df, double *pnonc, double *cum, double *ccum) {

@@ -277,8 +277,19 @@ Tails noncentral_f_tails(double f, double dfn, double dfd, double pnonc) {
     u = 0.5 + (0.5 - v);
   }
   if (v == 0.0) return {1.0, 0.0};
+  if (u == 0.0 && pnonc >= negligible_noncentrality) {
+    Tails first;
+    if (distfn::noncentral_f_first_term(f, dfn, dfd, 0.5 * pnonc, &first.cum, &first.ccum)) return first;
+    return {kNaN, kNaN};
+  }
+  // The central law is cumf's, which also takes the degrees of freedom whose
+  // halves underflow.
+  if (pnonc < negligible_noncentrality) {
+    Tails central;
+    cumf(&f, &dfn, &dfd, &central.cum, &central.ccum);
+    return central;
+  }
   const BetaFamily family{0.5 * dfn, 0.5 * dfd, u, v};
-  if (pnonc < negligible_noncentrality) return family.ratios(family.a0);
   const double m = 0.5 * pnonc;
   if (m > distfn::largest_poisson_mean) return {kNaN, kNaN};
   return mixture_tails(family, m);

@@ -419,6 +419,14 @@ int solve_noncentral(double p, double q, double start, double *x, Tails &&tails)
   return status;
 }
 
+// Beyond a Poisson mean of 2^36 the noncentral mixtures give NaN (but at
+// the ends of their range): no search can use them.
+bool beyond_the_mixtures(double pnonc) { return 0.5 * pnonc > distfn::largest_poisson_mean; }
+int evaluation_failed(double *output) {
+  *output = kNaN;
+  return status_evaluation_failed;
+}
+
 // The Cornish-Fisher start of a discrete count with mean mu, deviation sigma
 // and skewness gamma, less the half unit by which the continuous count lags.
 double cornish_fisher_count(double p, double q, double mu, double sigma, double gamma) {
@@ -581,6 +589,7 @@ int invchn(double p, double q, double df, double pnonc, double *x) {
     *x = 0.0;
     return status_success;
   }
+  if (beyond_the_mixtures(pnonc)) return evaluation_failed(x);
   const Patnaik approx = patnaik(df, pnonc);
   const double start = approx.scale * 2.0 * gamma_quantile(p, q, 0.5 * approx.df);
   return solve_noncentral(p, q, start, x, [df, pnonc](double value, double *cum, double *ccum) {
@@ -598,6 +607,7 @@ int invfnc(double p, double q, double dfn, double dfd, double pnonc, double *f) 
     *f = 0.0;
     return status_success;
   }
+  if (beyond_the_mixtures(pnonc)) return evaluation_failed(f);
   const Patnaik approx = patnaik(dfn, pnonc);
   const Complements c = beta_quantile(p, q, 0.5 * approx.df, 0.5 * dfd);
   // F = (chi2_dfn / dfn) / (chi2_dfd / dfd) with chi2_dfn ~ scale chi2_df.

@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of the fuzz targets: real histograms (latencies,
+"""Writes the seed corpora of the fuzz targets: real histograms (latencies,
 sizes, signed deltas, a large one whose text passes the readers' fixed
-scratch buffers) as serialized records and as base64 text."""
+scratch buffers) as serialized records and as base64 text, for the readers,
+the adding readers and the SQL input path; fixed random bytes for the
+decoders of operation sequences and of distfn arguments."""
 import base64
 import math
 import pathlib
@@ -60,15 +62,32 @@ def seeds():
     yield "many_buckets", {(v, e): rng.randrange(1, 1 << 40) for e in range(-60, 60) for v in range(10, 100, 5)}
 
 
+def write(directory, name, data):
+    directory.mkdir(parents=True, exist_ok=True)
+    (directory / name).write_bytes(data)
+
+
 def main():
-    binary = HERE / "corpus" / "deserialize"
-    text = HERE / "corpus" / "deserialize_b64"
-    binary.mkdir(parents=True, exist_ok=True)
-    text.mkdir(parents=True, exist_ok=True)
-    for name, counts in seeds():
+    corpus = HERE / "corpus"
+    all_seeds = list(seeds())
+    held = record(dict(all_seeds[1][1]))  # the worked example
+    for name, counts in all_seeds:
         data = record(counts)
-        (binary / name).write_bytes(data)
-        (text / name).write_bytes(base64.b64encode(data) + b"\n")
+        text = base64.b64encode(data) + b"\n"
+        write(corpus / "deserialize", name, data)
+        write(corpus / "deserialize_b64", name, text)
+        # The adding readers: the held histogram's record after its length byte.
+        write(corpus / "deserialize_add", name, bytes([len(held)]) + held + data)
+        write(corpus / "deserialize_add", name + "_text", bytes([len(held)]) + held + text)
+        write(corpus / "sql_input", name, data)
+        write(corpus / "sql_input", name + "_text", text)
+    # The decoders of operations and of distfn arguments take any bytes:
+    # fixed pseudo-random seeds of a few lengths start them off.
+    rng = random.Random(20261210)
+    for length in (16, 64, 256, 1024, 4096):
+        write(corpus / "operations", "random_%d" % length, bytes(rng.getrandbits(8) for _ in range(length)))
+    for length in (8, 32, 64, 128, 256):
+        write(corpus / "distfn", "random_%d" % length, bytes(rng.getrandbits(8) for _ in range(length)))
 
 
 if __name__ == "__main__":

@@ -218,6 +218,20 @@ CREATE FUNCTION varrow_from_explicit_bounds(bounds double precision[], counts bi
   AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
 COMMENT ON FUNCTION varrow_from_explicit_bounds(double precision[], bigint[]) IS
   'histogram of counts in the bins between explicit bounds (Prometheus, OpenTelemetry explicit buckets)';
+-- And back: the samples of each bin between explicit bounds (a bucket's
+-- samples taken as spread evenly over it), and the exponential histogram at
+-- the finest scale whose sides need no more than max_buckets counts each.
+CREATE FUNCTION varrow_to_explicit_bounds(h varrow, bounds double precision[]) RETURNS numeric[]
+  AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
+COMMENT ON FUNCTION varrow_to_explicit_bounds(varrow, double precision[]) IS
+  'samples in each bin between explicit bounds: (-inf, b0], (b0, b1], ..., (b(n-1), +inf)';
+CREATE FUNCTION varrow_to_exponential(h varrow, max_buckets integer DEFAULT 160, OUT scale integer,
+                                      OUT zero_count numeric, OUT positive_offset integer,
+                                      OUT positive_counts numeric[], OUT negative_offset integer,
+                                      OUT negative_counts numeric[]) RETURNS record
+  AS 'MODULE_PATHNAME' LANGUAGE C IMMUTABLE STRICT PARALLEL SAFE;
+COMMENT ON FUNCTION varrow_to_exponential(varrow, integer) IS
+  'OpenTelemetry exponential histogram of the histogram, at the finest scale within max_buckets counts a side';
 
 -- The version of the project whose library the module holds.
 CREATE FUNCTION varrow_version() RETURNS text

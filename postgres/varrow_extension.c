@@ -64,7 +64,7 @@ histogram *varrow_to_histogram(const bytea *value) {
   return h;
 }
 
-static Datum varrow_uint64_to_numeric(uint64 count) {
+Datum varrow_uint64_to_numeric(uint64 count) {
   char digits[MAXINT8LEN + 2];
   if (count <= (uint64)PG_INT64_MAX) return NumericGetDatum(int64_to_numeric((int64)count));
   snprintf(digits, sizeof digits, UINT64_FORMAT, count);

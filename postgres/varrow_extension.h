@@ -28,6 +28,8 @@ histogram *varrow_to_histogram(const bytea *value);
  * exactly one valid record. */
 bytea *varrow_from_record(const char *record, size_t length);
 void varrow_accumulate(histogram *target, const histogram *source);
+/* A count as numeric: counts may pass the range of bigint. */
+Datum varrow_uint64_to_numeric(uint64 count);
 /* The histogram of a varrow datum: an aggregate state's own (read only), or
  * else one read from the stored record, as varrow_to_histogram reads it. */
 const histogram *varrow_datum_histogram(Datum value);

@@ -134,6 +134,27 @@ TEST(CumfAndCumfnc, NonPositiveArgumentGivesZero) {
   }
 }
 
+// The smallest subnormal degrees of freedom halve to 0 in double precision;
+// the tails still take the limits the law tends to, summing to 1.
+TEST(CumfAndCumfnc, SubnormalDegreesOfFreedomGiveTheLimits) {
+  const double tiny = std::numeric_limits<double>::denorm_min();
+  // dfn to 0: F concentrates at 0.  dfd to 0: F grows without bound.
+  expect_pair(fisher(0.9647, tiny, 78.5), 1.0, 0.0);
+  expect_pair(fisher(0.9647, 78.5, tiny), 0.0, 1.0);
+  expect_pair(fisher(0.9647, tiny, tiny), 0.5, 0.5);
+  // The noncentral law with both tails, at no noncentrality, is the same law.
+  double f = 0.5, dfn = tiny, dfd = tiny, none = 0, cum = -1, ccum = -1, bound;
+  int status = -1;
+  cumfncb(&f, &dfn, &dfd, &none, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(cum, 0.5);
+  EXPECT_EQ(ccum, 0.5);
+  // Next to them, the smallest normal degrees of freedom.
+  const Pair near = fisher(0.9647, 1e-300, 78.5);
+  EXPECT_EQ(near.cum, 1.0);
+  EXPECT_LT(near.ccum, 1e-290);
+}
+
 TEST(Cumfnc, NegligibleNoncentralityIsTheCentralDistribution) {
   const Pair central = fisher(1.7, 4.0, 9.0);
   for (double pnonc : {0.0, 5e-11}) {
@@ -180,7 +201,7 @@ TEST(Cumfnc, ExtremeDegreesOfFreedomKeepTheTermsAccurate) {
           << pnonc << " " << f;
     }
   }
-  // Huge shapes on both sides concentrate F' at 1; an underflowing dfn f gives 0.
+  // Huge shapes on both sides concentrate F' at 1.
   const struct {
     double f, dfn, dfd, pnonc;
   } cases[] = {{1.0, 1e300, 1e300, 0.5},  {1.0, 1e300, 1e300, 1e4},  {1e3, 1e300, 1e-3, 100.0},
@@ -190,7 +211,28 @@ TEST(Cumfnc, ExtremeDegreesOfFreedomKeepTheTermsAccurate) {
     EXPECT_GE(p.cum, 0.0) << c.f << " " << c.dfn << " " << c.dfd << " " << c.pnonc;
     EXPECT_LE(p.cum, 1.0) << c.f << " " << c.dfn << " " << c.dfd << " " << c.pnonc;
   }
-  EXPECT_EQ(noncentral_fisher(1e-300, 1e-300, 1.0, 3.0).cum, 0.0);
+  // With dfn f underflowing, x = dfn f / (dfd + dfn f) is 0 in double
+  // precision, yet the first term of the mixture (Poisson weight e^-1.5 at a
+  // central F of dfn 1e-300, all of whose mass lies below any f > 0) is not:
+  // the lower tail is e^-1.5, not 0.
+  EXPECT_NEAR(noncentral_fisher(1e-300, 1e-300, 1.0, 3.0).cum, std::exp(-1.5), 1e-15);
+  double tiny_f = 1e-300, tiny_dfn = 1e-300, one = 1.0, pnonc = 3.0, cum = -1, ccum = -1, bound;
+  int status = -1;
+  cumfncb(&tiny_f, &tiny_dfn, &one, &pnonc, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 0);
+  EXPECT_NEAR(cum, std::exp(-1.5), 1e-15);
+  EXPECT_NEAR(ccum, -std::expm1(-1.5), 1e-15);
+  // An upper tail that is all but the whole mass stays at most 1.
+  double small_f = 1.0912063797905732e-231, dfn = 27, dfd = 3, large = 126;
+  cumfncb(&small_f, &dfn, &dfd, &large, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 0);
+  EXPECT_LE(ccum, 1.0);
+  // Just as where x is subnormal, and the quantile of a tail below that
+  // first term lies at 0.
+  EXPECT_NEAR(noncentral_fisher(1e-8, 1e-300, 89.0, 1.0).cum, std::exp(-0.5), 1e-15);
+  double f = -1;
+  EXPECT_EQ(invfnc(1e-300, 1.0, 1e-300, 89.0, 1.0, &f), 1);
+  EXPECT_EQ(f, 0.0);
 }
 
 TEST(Cumfnc, FloorDoesNotCutOffTheMassBelowTheCentre) {

@@ -262,6 +262,8 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{"hdr unknown cookie", Hdr, "\nAAAAAAAAAAAA\n", "line 2: HdrHistogram: unknown encoding cookie 0x00000000"},
         BadCase{"hdr cut off", Hdr, v2_header.substr(0, 40) + "\n", "line 1: HdrHistogram: the compressed"},
         BadCase{"hdr corrupt deflate", Hdr, "HISTFAAAAEV4" + std::string(120, 'A') + "\n", "line 1: HdrHistogram: the compressed data is corrupt"},
+        BadCase{"hdr lowest near 2^63", Hdr, "HISTEwAAAAAAAAAAAAAAA2schJMYAAAAfOZsUOKEAAA/8AAAAAAAAA==\n",
+                "line 1: HdrHistogram: highest trackable value is below twice the lowest"},
         BadCase{"hlog fields", Hdr, "#[StartTime: 1 (s)]\n\"StartTimestamp\"\n0.1,1.0," + v2_header + "\n",
                 "line 3: HdrHistogram: an interval line has start,length,max,histogram (3 fields here)"},
         BadCase{"hlog bad interval", Hdr, "0.1,x,1.0," + v2_header + "\n", "line 1: HdrHistogram: bad interval length 'x'"},

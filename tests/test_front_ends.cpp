@@ -241,6 +241,41 @@ TEST(FrontEnds, NoncentralFrontEndsNeverReadQ) {
   EXPECT_EQ(run("cdffnc", 2, {0.4, -7, 0, 3, 8, 2}).status, 0);
 }
 
+// Beyond a Poisson mean of 2^36 the noncentral sums cannot be completed and
+// give NaN: every case reports the failure (10), none a NaN as a result; so
+// does a central case that the gamma ratio cannot evaluate.
+TEST(FrontEnds, NoncentralSumsThatCannotBeCompletedFail) {
+  constexpr double beyond_the_sums = 2e11;
+  const StatusCase cases[] = {
+      {"cdfchn", 1, {0, kNaN, 1e10, 1e10, beyond_the_sums, 0}, 10, 0},
+      {"cdfchn", 2, {0.5, kNaN, kNaN, 10, beyond_the_sums, 0}, 10, 0},
+      {"cdfchn", 3, {0.5, kNaN, 1e10, kNaN, beyond_the_sums, 0}, 10, 0},
+      {"cdffnc", 1, {0, kNaN, 2, 3, 4, beyond_the_sums}, 10, 0},
+      {"cdffnc", 2, {0.5, kNaN, kNaN, 3, 4, beyond_the_sums}, 10, 0},
+      // Without noncentrality, the gamma ratio's error marker.
+      {"cdfchn", 1, {0, kNaN, 1e300, 1e300, 0, 0}, 10, 0},
+  };
+  for (const StatusCase &c : cases) {
+    const Outcome o = run(c.front_end, c.which, c.args);
+    EXPECT_EQ(o.status, c.status) << c.front_end << " which " << c.which;
+  }
+}
+
+// Tails far below the normal range of residual products: the searches
+// still find the root (each of these once stopped at a point of the
+// outward stepping, with status 0).
+TEST(FrontEnds, TinyTargetTailsAreSolvedAsOthers) {
+  const double tiny = std::numeric_limits<double>::denorm_min();
+  // cumfnc at these arguments is e^(-pnonc/2): pnonc = 600 ln 10.
+  const Outcome pnonc = run("cdffnc", 5, {1e-300, 1, tiny, tiny, tiny, kNaN});
+  ASSERT_EQ(pnonc.status, 0);
+  EXPECT_NEAR(pnonc.args[5], 600 * std::log(10.0), 2e-5);
+  // No Poisson event, e^-xlam = 1e-300: xlam = 300 ln 10.
+  const Outcome xlam = run("cdfpoi", 3, {1e-300, 1, 0, kNaN, 0, 0});
+  ASSERT_EQ(xlam.status, 0);
+  EXPECT_NEAR(xlam.args[3], 300 * std::log(10.0), 1e-5);
+}
+
 TEST(FrontEnds, SolveForTheSmallerTailsComplementPair) {
   Arguments args{0, 0, 3, 10, 0.3, 0.7};
   const Outcome lower = run("cdfbin", 1, args);  // p about 0.65
@@ -300,6 +335,13 @@ TEST(FrontEnds, GammaErrorMarkerIsReportedInCaseOne) {
   EXPECT_EQ(gam.status, 10);
   const Outcome chi = run("cdfchi", 1, {0, 0, 2e30, 2e30, 0, 0});
   EXPECT_EQ(chi.status, 10);
+  // The Poisson law reads the chi-square tails swapped: the marker lands in
+  // its upper tail, and is reported all the same.
+  const Outcome poi = run("cdfpoi", 1, {0, 0, 1e300, 1e300, 0, 0});
+  EXPECT_EQ(poi.status, 10);
+  // Counts whose doubled chi-square arguments overflow give NaN: a failure too.
+  EXPECT_EQ(run("cdfpoi", 1, {0, 0, 1.4e308, 1.4e308, 0, 0}).status, 10);
+  EXPECT_NE(run("cdfpoi", 2, {0.5, 0.5, kNaN, 1e300, 0, 0}).status, 0);
 }
 
 TEST(Cdfnor, ClosedForms) {

@@ -135,6 +135,24 @@ TEST(GammaDistributions, EdgeCases) {
   EXPECT_EQ(ccum, -7.0);
 }
 
+// Outside the law's domain the noncentral sum is not attempted: NaN, never a
+// process stop in its Poisson weights.
+TEST(NoncentralChiSquare, NegativeParametersGiveNotANumber) {
+  for (const auto &[df, pnonc] : {std::pair{-1e10, 4.0}, std::pair{-1.0, 4.0}}) {
+    const Cumulative c = evaluate("cumchn", 3.0, df, pnonc);
+    EXPECT_TRUE(std::isnan(c.cum) && std::isnan(c.ccum)) << df << " " << pnonc;
+  }
+}
+
+// The Poisson law reads the gamma ratio's tails swapped; where the ratio
+// marks an error, both of its tails carry the marker 2.
+TEST(GammaDistributions, PoissonErrorMarkerFillsBothTails) {
+  double s = 1e300, lambda = 1e300, cum = -1, ccum = -1;
+  cumpoi(&s, &lambda, &cum, &ccum);
+  EXPECT_EQ(cum, 2.0);
+  EXPECT_EQ(ccum, 2.0);
+}
+
 TEST(NoncentralChiSquare, CentralLimit) {
   // pnonc up to 1e-10 is the central distribution exactly; just above, the
   // series with central index 1 agrees to the size of the noncentrality.

@@ -295,6 +295,16 @@ TEST(QuantileFunctions, ReportAnswersBeyondTheSearchRangeAtItsLimits) {
   });
 }
 
+// Noncentralities beyond the mixtures' reach fail as evaluations (10), with
+// a NaN output, instead of stopping the search at a point it cannot judge.
+TEST(QuantileFunctions, NoncentralitiesBeyondTheMixturesFail) {
+  double x = 0, f = 0;
+  EXPECT_EQ(invchn(0.3, 0.7, 4.0, 2e11, &x), 10);
+  EXPECT_TRUE(std::isnan(x));
+  EXPECT_EQ(invfnc(7.0228914451955914e-90, 1.0, 1.0, 5.2834362349305672e-126, 1.1872496310035208e182, &f), 10);
+  EXPECT_TRUE(std::isnan(f));
+}
+
 TEST(QuantileFunctions, BetaGivesBothComplements) {
   // Near 1 the complement carries the digits: I_x(2, 5) with 1 - I_x = 1e-200.
   double x, y;

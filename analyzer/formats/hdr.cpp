@@ -110,15 +110,15 @@ struct Layout {
   int64_t sub_bucket_half_count;
   int64_t counts_len;
 
-  // The lowest value of index i's range.
-  int64_t value_at(int64_t i) const {
+  // The lowest value of index i's range; the top ranges reach 2^63.
+  uint64_t value_at(int64_t i) const {
     int64_t bucket = (i >> sub_bucket_half_count_magnitude) - 1;
     int64_t sub_bucket = (i & (sub_bucket_half_count - 1)) + sub_bucket_half_count;
     if (bucket < 0) {
       sub_bucket -= sub_bucket_half_count;
       bucket = 0;
     }
-    return sub_bucket << (bucket + unit_magnitude);
+    return uint64_t(sub_bucket) << (bucket + unit_magnitude);
   }
 };
 
@@ -126,7 +126,7 @@ Layout layout_of(int64_t lowest, int64_t highest, int digits) {
   if (lowest < 1) fail("lowest discernible value " + std::to_string(lowest) + " is below 1");
   if (digits < 1 || digits > max_significant_digits)
     fail(std::to_string(digits) + " significant digits (1 to 5 are valid)");
-  if (highest < 2 * lowest) fail("highest trackable value is below twice the lowest");
+  if (highest / 2 < lowest) fail("highest trackable value is below twice the lowest");
   int64_t single_unit_limit = 2;
   for (int i = 0; i < digits; ++i) single_unit_limit *= 10;
   const int count_magnitude = int(std::ceil(std::log2(double(single_unit_limit))));
@@ -260,10 +260,11 @@ varrow::Histogram decode(std::string_view text, double unit) {
   varrow::Histogram h(varrow::Histogram::Kind::plain, int(std::min<std::size_t>(d.counts.size(), 46082)));
   const std::optional<int> exponent = d.ratio == 1.0 ? decimal_exponent(unit) : std::nullopt;
   for (const auto &[index, count] : d.counts) {
-    const int64_t value = d.layout.value_at(index);
+    const uint64_t value = d.layout.value_at(index);
     // The total fits, so a count added short is memory missing.
-    const uint64_t added = exponent ? h.insert_intscale(value, *exponent, count)
-                                    : h.insert(double(value) * d.ratio * unit, count);
+    const bool exact = exponent && value <= uint64_t(INT64_MAX);
+    const uint64_t added = exact ? h.insert_intscale(int64_t(value), *exponent, count)
+                                 : h.insert(double(value) * d.ratio * unit, count);
     if (added != count) throw std::bad_alloc();
   }
   return h;

@@ -53,7 +53,8 @@ py::list from_otlp(py::handle document) {
 }
 
 HistogramPtr from_hdr(py::handle encoded, double unit) {
-  const std::string text = text_of(encoded);
+  std::string text = text_of(encoded);
+  text.erase(text.find_last_not_of(" \t\r\n") + 1);
   if (text.find_first_of("\n,") != std::string::npos)
     throw py::value_error("one encoded histogram expected; read interval logs with read_hlog");
   vf::Entries entries = checked([&] { return vf::read_hdr(text, unit); });

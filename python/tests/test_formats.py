@@ -152,3 +152,19 @@ def test_heatmap_renders_in_chromium():
     plot = image[60:450, 100:780]
     assert (plot.sum(axis=2) < 1.0).mean() > 0.05  # the dark background of empty value ranges
     assert ((plot[:, :, 0] > 0.8) & (plot[:, :, 1] < 0.3)).any()  # the red p99.9 line
+
+
+SOURCE = os.environ.get("VARROW_SOURCE_DIR", "")
+HLOG = os.path.join(SOURCE, "fuzz", "corpus", "hdr", "interval_log")
+
+
+@pytest.mark.skipif(not os.path.exists(HLOG), reason="VARROW_SOURCE_DIR does not hold the fuzz corpus")
+def test_read_hlog_and_from_hdr():
+    intervals = varrow.read_hlog(HLOG, unit=1e-9)
+    # Relative timestamps: the log's StartTime is added.
+    assert [round(start, 3) for start, _ in intervals] == [1441812279.601, 1441812280.608, 1441812281.607]
+    with open(HLOG) as log:
+        encoded = [line.rsplit(",", 1)[1] for line in log if line[0].isdigit() or line.startswith("Tag=")]
+    for (_, h), text in zip(intervals, encoded):
+        assert varrow.from_hdr(text, unit=1e-9) == h
+        assert varrow.from_hdr(text).count == h.count
