@@ -8,6 +8,7 @@
 #include <array>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <map>
 #include <memory>
 #include <string>
@@ -23,7 +24,7 @@ namespace {
 struct bucket_order {
   static std::tuple<int, int, int> rank(hist_bucket b) {
     const int val = b.val, exp = b.exp;
-    const bool valid = val == 0 || (val >= 10 && val <= 99) || (val <= -99 ? false : val <= -10);
+    const bool valid = val == 0 || (val >= 10 && val <= 99) || (val <= -10 && val >= -99);
     if (!valid) return {0, static_cast<uint8_t>(b.val), exp};
     if (val < 0) return {1, -exp, val};
     if (val == 0) return {2, exp, 0};
@@ -66,7 +67,22 @@ model stored(const model &m) {
 
 // Equal to the model entry for entry, in order; every bucket found where it
 // is, and no bucket of the probes found unless held.
+void print(const histogram *h, const model &m) {
+  std::fprintf(stderr, "histogram:");
+  for (int i = 0; i < hist_bucket_count(h); ++i) {
+    hist_bucket b;
+    uint64_t n;
+    hist_bucket_idx_bucket(h, i, &b, &n);
+    std::fprintf(stderr, " %d,%d:%llu", b.val, b.exp, static_cast<unsigned long long>(n));
+  }
+  std::fprintf(stderr, "\nmodel:    ");
+  for (const auto &[b, n] : m) std::fprintf(stderr, " %d,%d:%llu", b.val, b.exp, static_cast<unsigned long long>(n));
+  std::fprintf(stderr, "\n");
+}
+
 void check(const histogram *h, const model &m, const std::vector<hist_bucket> &probes) {
+  static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
+  if (trace) print(h, m);
   FUZZ_CHECK(hist_bucket_count(h) == static_cast<int>(m.size()));
   int i = 0;
   uint64_t total = 0;
@@ -136,11 +152,11 @@ class draws {
 };
 
 constexpr int slots = 4;
-constexpr int max_steps = 200;
+constexpr int max_steps = 100;
 // Corrections of more steps than this are left out: the model walks them one by one.
 constexpr double max_model_steps = 2000;
 constexpr int max_sources = 20;
-constexpr int max_run = 300;
+constexpr int max_run = 120;
 
 struct world {
   // Slots 0 and 2 plain, 1 and 3 fast.
@@ -154,14 +170,17 @@ struct world {
 };
 
 // The buckets and steps of a correction as documented: value - k x interval
-// for k = 1, 2, ... while that stays at or above interval.
+// for k = 1, 2, ..., floor(value / interval) - 1 (the ratio read with a
+// tolerance of four ulps below an integer), a step below interval recorded
+// at interval; each step in turn.
 template <class Add>
 uint64_t model_corrected(double value, double interval, uint64_t count, Add add) {
   uint64_t total = add(double_to_hist_bucket(value), count);
-  if (!(interval > 0) || !(value / interval < max_model_steps)) return total;
-  for (uint64_t k = 1;; ++k) {
-    const double missing = value - static_cast<double>(k) * interval;
-    if (!(missing >= interval)) break;
+  const double ratio = value / interval;
+  if (!(interval > 0) || !(ratio < max_model_steps)) return total;
+  const double length = std::floor(ratio * (1 + 4 * std::numeric_limits<double>::epsilon()));
+  for (double k = 1; k < length; ++k) {
+    const double missing = std::max(value - k * interval, interval);
     total = saturating_add(total, add(double_to_hist_bucket(missing), count));
   }
   return total;
@@ -384,7 +403,11 @@ void step(world &w, FuzzedDataProvider &in) {
   const int t = in.ConsumeIntegralInRange(0, slots - 1);
   histogram *h = w.h[t].get();
   model &m = w.m[t];
-  switch (in.ConsumeIntegralInRange(0, 21)) {
+  const int operation = in.ConsumeIntegralInRange(0, 21);
+  // With FUZZ_TRACE set, each step names its operation and slot.
+  static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
+  if (trace) std::fprintf(stderr, "step: operation %d on slot %d\n", operation, t);
+  switch (operation) {
     case 0: {
       const double v = d.value();
       const uint64_t n = d.count();
@@ -408,6 +431,7 @@ void step(world &w, FuzzedDataProvider &in) {
       const auto v = in.ConsumeIntegral<int64_t>() >> in.ConsumeIntegralInRange(0, 63);
       const int scale = in.ConsumeIntegralInRange(-140, 140);
       const uint64_t n = d.count();
+      if (trace) std::fprintf(stderr, "  %lld x 10^%d\n", static_cast<long long>(v), scale);
       FUZZ_CHECK(hist_insert_intscale(h, v, scale, n) == model_insert(m, int_scale_to_hist_bucket(v, scale), n));
       break;
     }
