@@ -152,16 +152,17 @@ double poisson_mixture(double peak, double m, TermAt &&term_at, RatioUp &&ratio_
   const double centre = std::floor(std::fmax(peak, 0.0));
   const double first = term_at(centre);
   if (!(first > 0.0)) return first == 0.0 ? 0.0 : kNaN;
-  double sum = first;
+  // Compensated: a wide mixture adds hundreds of thousands of terms.
+  distfn::CompensatedSum sum(first);
   const auto rest_negligible = [&](double term, double r) {
-    return r < 1.0 && term * r < mixture_tolerance * sum * (1.0 - r);
+    return r < 1.0 && term * r < mixture_tolerance * sum.value() * (1.0 - r);
   };
   double term = first;
   for (double i = centre, steps = 0.0;; ++i, ++steps) {
     if (steps >= most_steps) return kNaN;
     const double r = ratio_up(i);
     term *= r;
-    sum += term;
+    sum.add(term);
     if (rest_negligible(term, r) || term == 0.0) break;
   }
   term = first;
@@ -169,10 +170,10 @@ double poisson_mixture(double peak, double m, TermAt &&term_at, RatioUp &&ratio_
     if (steps >= most_steps) return kNaN;
     const double r = ratio_down(i);
     term *= r;
-    sum += term;
+    sum.add(term);
     if (rest_negligible(term, r) || term == 0.0) break;
   }
-  return sum;
+  return sum.value();
 }
 
 double chi_square_density(double x, double df) { return 0.5 * gamma_density(0.5 * df, 0.5 * x); }

@@ -126,6 +126,25 @@ inline double poisson_weight_below(double w, double i, double m) {
   return w * (i / m) / (1.0 - ratio);
 }
 
+// A sum carried with the rounding error of each addition (Neumaier's
+// variant of compensated summation): a mixture over a large mean adds
+// hundreds of thousands of terms, whose roundings would add up to more than
+// 1e-13 of the sum.
+class CompensatedSum {
+ public:
+  explicit CompensatedSum(double first = 0.0) : sum_(first) {}
+  void add(double x) {
+    const double t = sum_ + x;
+    compensation_ += std::fabs(sum_) >= std::fabs(x) ? (sum_ - t) + x : (x - t) + sum_;
+    sum_ = t;
+  }
+  double value() const { return sum_ + compensation_; }
+
+ private:
+  double sum_;
+  double compensation_ = 0.0;
+};
+
 // The noncentral F mixture where u = dfn f / (dfd + dfn f) underflowed to 0
 // for an f > 0 (dfn f below the subnormals): every term after the first is
 // below its predecessor by a factor of about m dfn f (1 + dfn/dfd) / 2, so

@@ -88,16 +88,40 @@ struct BetaFamily {
   }
 };
 
-// The Poisson weight of i at mean m, from the one at the mode ip (whose
-// Stirling form has the smallest exponent, and so the smallest error) by
-// the ratios m/j: far from the mode the direct form's exponent, and its
-// error, grow with the distance, and every weight of a sum inherits it.
-double weight(double i, double ip, double m) {
-  double w = ip == 0.0 ? std::exp(-m) : distfn::poisson_weight(ip, m);
+// The Poisson weight of i at mean m, from the one at the mode ip by the
+// ratios m/j.  The Stirling form of a weight carries the rounding of its
+// argument m/(i + 1) multiplied by about |i - m|, the size of the exponent
+// it leaves; at the mode that is smallest, and the ratios' roundings add up
+// only like the square root of the steps.  Beyond the steps a sum may take
+// from the mode the weight is formed directly: it is then below e^-2048 of
+// the mode's, and the walk too long.
+double poisson_weight_at(double i, double m) { return i == 0.0 ? std::exp(-m) : distfn::poisson_weight(i, m); }
+double walked_weight(double i, double ip, double m) {
+  if (std::fabs(i - ip) > distfn::poisson_step_cap(m)) return poisson_weight_at(i, m);
+  double w = poisson_weight_at(ip, m);
   for (double j = ip + 1.0; j <= i; ++j) w *= m / j;
   for (double j = ip; j > i; --j) w *= j / m;
   return w;
 }
+
+// The Poisson weights of successive indices by their ratios m/(i + 1) and i/m.
+class PoissonWalk {
+ public:
+  PoissonWalk(double i, double ip, double m) : i_(i), m_(m), w_(walked_weight(i, ip, m)) {}
+  double index() const { return i_; }
+  double weight() const { return w_; }
+  void up() {
+    w_ *= m_ / (i_ + 1.0);
+    ++i_;
+  }
+  void down() {
+    w_ *= i_ / m_;
+    --i_;
+  }
+
+ private:
+  double i_, m_, w_;
+};
 
 // The index above the Poisson mode ip beyond which the weights add up to less
 // than share_left of the weight at ip, and the one below it.
@@ -165,14 +189,16 @@ double lower_tail(const Family &family, double m) {
   // ip, and the lower ratios are at most 1.
   const double last = std::max(0.0, ip - distfn::poisson_step_cap(m));
   double a = family.a0 + top;
-  double lower = family.ratios(a).cum;
+  distfn::CompensatedSum lower(family.ratios(a).cum);
   double step = family.step(a);
-  double w = weight(top, ip, m);
-  double sum = 0.0;
+  PoissonWalk walk(top, ip, m);
+  distfn::CompensatedSum total;
   double largest_ratio = -1.0;  // L(a0), the bound of every L below, formed when needed
-  for (double i = top;; --i) {
-    const double term = w * lower;
-    sum += term;
+  for (;;) {
+    const double i = walk.index(), w = walk.weight();
+    const double term = w * lower.value();
+    total.add(term);
+    const double sum = total.value();
     if (i <= last) break;
     if (i <= ip && term <= share_left * sum) {
       const double rest = distfn::poisson_weight_below(w, i, m);
@@ -182,10 +208,10 @@ double lower_tail(const Family &family, double m) {
     }
     a -= 1.0;
     step /= family.step_ratio(a);
-    lower += step;
-    w *= i / m;
+    lower.add(step);
+    walk.down();
   }
-  return sum;
+  return total.value();
 }
 
 // sum_i w_i U(a0 + i), upwards from below the weights that count.
@@ -196,29 +222,36 @@ double upper_tail(const Family &family, double m) {
   const double bottom = start_with_digits(family, lower_weight_end(ip, m), std::max(peak, ip));
   const double most_steps = (ip - bottom) + distfn::poisson_step_cap(m);
   double a = family.a0 + bottom;
-  double upper = family.ratios(a).ccum;
+  distfn::CompensatedSum upper(family.ratios(a).ccum);
   double step = family.step(a);
-  double w = weight(bottom, ip, m);
-  double sum = 0.0;
-  for (double i = bottom, steps = 0.0;; ++i, ++steps) {
+  PoissonWalk walk(bottom, ip, m);
+  distfn::CompensatedSum total;
+  for (double steps = 0.0;; ++steps) {
     if (steps > most_steps) return kNaN;
-    const double term = w * upper;
-    sum += term;
+    const double i = walk.index(), w = walk.weight();
+    const double term = w * upper.value();
+    total.add(term);
+    const double sum = total.value();
     // The upper ratios are at most 1.
     if (i >= ip && term <= share_left * sum && distfn::poisson_weight_above(w, i, m) <= share_left * sum) break;
-    upper += step;
+    // Nothing left to add: every later ratio is 0 as well (the tail lies
+    // below the smallest double).
+    if (i >= ip && upper.value() == 0.0 && step == 0.0) break;
+    upper.add(step);
     step *= family.step_ratio(a);
     a += 1.0;
-    w *= m / (i + 1.0);
+    walk.up();
   }
-  return sum;
+  return total.value();
 }
 
-// Each tail, kept at most 1: rounding may carry a sum of weights that add
-// up to 1 a few units above it.
+// A tail kept at most 1: rounding may carry a sum of weights that add up to
+// 1 a few units above it.  A NaN stays NaN.
+double at_most_one(double tail) { return tail > 1.0 ? 1.0 : tail; }
+
 template <typename Family>
 Tails mixture_tails(const Family &family, double m) {
-  return {std::fmin(lower_tail(family, m), 1.0), std::fmin(upper_tail(family, m), 1.0)};
+  return {at_most_one(lower_tail(family, m)), at_most_one(upper_tail(family, m))};
 }
 
 Tails noncentral_chi_square_tails(double x, double df, double pnonc) {

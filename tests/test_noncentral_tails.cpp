@@ -130,6 +130,34 @@ TEST(NoncentralTails, QuantilesCloseToOne) {
   EXPECT_NEAR(x, 97.84, 1e-4);
 }
 
+// Far outside the bulk one tail underflows to 0 and the other is 1; the sums
+// must say so (a NaN kept as 1 once made both tails 1), and end: with a
+// noncentrality of 1e9 the Poisson weights span millions of indices.
+TEST(NoncentralTails, ExtremeArguments) {
+  struct Case {
+    double x, df, pnonc, cum, ccum;
+  } cases[] = {
+      {1e300, 0.5, 1e9, 1.0, 0.0},
+      {1.7e308, 4.0, 30.0, 1.0, 0.0},
+      {1e-300, 1e-300, 1e9, 0.0, 1.0},
+      {1e-10, 0.5, 1e9, 0.0, 1.0},
+      {1.0, 1e10, 1e9, 0.0, 1.0},
+  };
+  for (const Case &c : cases) {
+    double x = c.x, df = c.df, pnonc = c.pnonc, cum, ccum, bound;
+    int status;
+    cumchnb(&x, &df, &pnonc, &cum, &ccum, &status, &bound);
+    EXPECT_EQ(status, 0);
+    EXPECT_NEAR(cum, c.cum, kRelativeTarget) << "cumchnb(" << c.x << ", " << c.df << ", " << c.pnonc << ")";
+    EXPECT_NEAR(ccum, c.ccum, kRelativeTarget) << "cumchnb(" << c.x << ", " << c.df << ", " << c.pnonc << ")";
+  }
+  double f = 1e5, dfn = 1e10, dfd = 1e10, pnonc = 1e9, cum, ccum, bound;
+  int status;
+  cumfncb(&f, &dfn, &dfd, &pnonc, &cum, &ccum, &status, &bound);
+  EXPECT_NEAR(cum, 1.0, kRelativeTarget);
+  EXPECT_EQ(ccum, 0.0);
+}
+
 struct RejectedCase {
   const char *function;
   double args[4];
