@@ -44,6 +44,14 @@ inline constexpr int hist_growth_step = 100;
 // used and capacity are 16-bit.
 inline constexpr int hist_max_entries = UINT16_MAX;
 
+// The capacity of the array grown from capacity in steps until it holds
+// needed entries (at most hist_max_entries).
+inline int hist_grown_capacity(int capacity, int needed) {
+  if (needed <= capacity) return capacity;
+  const int steps = (needed - capacity + hist_growth_step - 1) / hist_growth_step;
+  return std::min(capacity + steps * hist_growth_step, hist_max_entries);
+}
+
 inline constexpr hist_bucket hist_nan_bucket{-1, 0};
 inline constexpr hist_bucket hist_zero_bucket{0, 0};
 
@@ -441,6 +449,12 @@ inline double hist_corrected_series_length(double ratio) {
 // work grows with the buckets crossed, not with k.  add(b, n) adds n samples
 // to bucket b and returns the amount added; the result is the sum of these,
 // saturated.
+// Whether a value and interval make a series of more than the value itself
+// (false for every pair that hist_record_corrected records alone).
+inline bool hist_correction_applies(double value, double interval) {
+  return interval > 0 && value >= interval + interval;
+}
+
 template <class Add>
 uint64_t hist_record_corrected(double value, double interval, uint64_t count, Add add) {
   uint64_t total = add(hist_double_to_bucket(value), count);

@@ -1,5 +1,6 @@
 // Adding and removing samples.  Counts saturate at 2^64 - 1 and removal stops
 // at 0; every operation reports the amount that actually changed.
+#include <algorithm>
 #include <cstring>
 
 #include "hist_internal.hpp"
@@ -32,6 +33,23 @@ bool open_gap(histogram *h, int p) {
   if (fresh == nullptr) return false;
   std::memcpy(fresh, h->entries, p * sizeof(hist_bucket_entry));
   std::memcpy(fresh + p + 1, h->entries + p, (used - p) * sizeof(hist_bucket_entry));
+  h->allocator->free(h->entries);
+  h->entries = fresh;
+  h->capacity = static_cast<uint16_t>(grown);
+  return true;
+}
+
+// Room in h's array for more new entries, in one larger array when it lacks
+// it: false, with h unchanged, when that is not available.  Room stops at
+// the 16-bit limit, where insertions fail one by one as they otherwise do.
+bool reserve_entries(histogram *h, int more) {
+  const int capacity = h->entries != nullptr ? h->capacity : 0;
+  const int needed = std::min(h->used + more, hist_max_entries);
+  if (needed <= capacity && h->entries != nullptr) return true;
+  const int grown = hist_grown_capacity(capacity, std::max(needed, hist_growth_step));
+  auto *fresh = static_cast<hist_bucket_entry *>(h->allocator->malloc(grown * sizeof(hist_bucket_entry)));
+  if (fresh == nullptr) return false;
+  if (h->used > 0) std::memcpy(fresh, h->entries, h->used * sizeof(hist_bucket_entry));
   h->allocator->free(h->entries);
   h->entries = fresh;
   h->capacity = static_cast<uint16_t>(grown);
@@ -76,6 +94,23 @@ inline uint64_t insert_bucket(histogram *h, hist_bucket hb, uint64_t count) {
   return insert_bucket(h, int_scale_to_hist_bucket(value, scale), count);
 }
 
+// A correction may reach many buckets that h lacks: their index pages and
+// the room for them are taken before a count changes, so that missing
+// memory adds nothing rather than a part of the series.
+bool reserve_correction(histogram *h, double value, double interval, uint64_t count) {
+  int missing = 0;
+  bool pages = true;
+  hist_record_corrected(value, interval, count, [&](hist_bucket b, uint64_t n) {
+    int pos;
+    if (!hist_internal_find(h, b, &pos)) {
+      ++missing;
+      pages = pages && hist_fast_reserve_page(h, b);
+    }
+    return n;
+  });
+  return pages && reserve_entries(h, missing);
+}
+
 }  // namespace
 
 extern "C" {
@@ -111,6 +146,8 @@ uint64_t hist_insert_intscale(histogram *h, int64_t value, int scale, uint64_t c
 }
 
 uint64_t hist_insert_corrected(histogram *h, double value, double expected_interval, uint64_t count) {
+  if (hist_correction_applies(value, expected_interval) && !reserve_correction(h, value, expected_interval, count))
+    return 0;
   return hist_record_corrected(value, expected_interval, count,
                                [h](hist_bucket b, uint64_t n) { return insert_bucket(h, b, n); });
 }

@@ -355,14 +355,6 @@ int missing_buckets(const histogram &tgt, const histogram &src) {
   return missing;
 }
 
-// The capacity of the array grown from capacity in steps until it holds
-// needed entries.
-int grown_capacity(int capacity, int needed) {
-  if (needed <= capacity) return capacity;
-  const int steps = (needed - capacity + hist_growth_step - 1) / hist_growth_step;
-  return std::min(capacity + steps * hist_growth_step, hist_max_entries);
-}
-
 // Writes tgt's entries and a count-0 entry for each bucket of src that tgt
 // lacks, in bucket order, to out (needed entries in all).  The walk runs from
 // the back, so out may be tgt's own array when it has room.
@@ -389,7 +381,7 @@ bool insert_missing_buckets(histogram *tgt, const histogram &src) {
   if (missing == 0) return true;
   const int needed = tgt->used + missing;
   if (needed > hist_max_entries || !hist_fast_reserve_pages(tgt, src.entries, src.used)) return false;
-  const int capacity = grown_capacity(tgt->capacity, needed);
+  const int capacity = hist_grown_capacity(tgt->capacity, needed);
   hist_bucket_entry *entries = tgt->entries;
   if (capacity != tgt->capacity) {
     entries = static_cast<hist_bucket_entry *>(tgt->allocator->malloc(capacity * sizeof(hist_bucket_entry)));

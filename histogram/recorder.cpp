@@ -77,21 +77,40 @@ shard *my_shard(hist_recorder *r) {
   return s;
 }
 
-// Adds n (saturating) to the count of b in the calling thread's shard: the amount added.
-uint64_t record(hist_recorder *r, hist_bucket b, uint64_t n) {
+// The count of b in the calling thread's shard, its shard and page made on
+// first use; NULL when memory is missing.
+uint64_t *count_of(hist_recorder *r, hist_bucket b) {
   shard *s = my_shard(r);
-  if (!s) return 0;
+  if (!s) return nullptr;
   count_page *&slot = s->pages[static_cast<uint8_t>(b.exp)];
   count_page *page = load_page(slot, std::memory_order_relaxed);
   if (!page) [[unlikely]] {
     page = static_cast<count_page *>(r->allocator->calloc(1, sizeof(count_page)));
-    if (!page) return 0;
+    if (!page) return nullptr;
     std::atomic_ref<count_page *>(slot).store(page, std::memory_order_release);
   }
-  std::atomic_ref<uint64_t> count((*page)[static_cast<uint8_t>(b.val)]);
+  return &(*page)[static_cast<uint8_t>(b.val)];
+}
+
+// Adds n (saturating) to the count of b in the calling thread's shard: the amount added.
+uint64_t record(hist_recorder *r, hist_bucket b, uint64_t n) {
+  uint64_t *held = count_of(r, b);
+  if (!held) return 0;
+  std::atomic_ref<uint64_t> count(*held);
   const hist_count_update update = hist_count_after_adding(count.load(std::memory_order_relaxed), n);
   count.store(update.count, std::memory_order_relaxed);
   return update.added;
+}
+
+// The pages of every bucket a correction reaches, made before a count
+// changes, so that missing memory records nothing rather than a part.
+bool reserve_correction(hist_recorder *r, double value, double interval, uint64_t count) {
+  bool reserved = true;
+  hist_record_corrected(value, interval, count, [&](hist_bucket b, uint64_t n) {
+    reserved = reserved && count_of(r, b) != nullptr;
+    return n;
+  });
+  return reserved;
 }
 
 // Makes sure every page of every shard has its page of reported counts, so
@@ -225,6 +244,8 @@ uint64_t hist_recorder_insert_intscale(hist_recorder *r, int64_t value, int scal
 }
 
 uint64_t hist_recorder_insert_corrected(hist_recorder *r, double value, double expected_interval, uint64_t count) {
+  if (hist_correction_applies(value, expected_interval) && !reserve_correction(r, value, expected_interval, count))
+    return 0;
   return hist_record_corrected(value, expected_interval, count,
                                [r](hist_bucket b, uint64_t n) { return record(r, b, n); });
 }

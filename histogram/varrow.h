@@ -118,8 +118,9 @@ int hist_bucket_idx_bucket(const histogram *h, int idx, hist_bucket *bucket, uin
 
 /* Each returns the amount actually added or removed: counts saturate at
  * 2^64 - 1 and removal stops at 0.  A new bucket for which h's allocator
- * cannot supply memory is not added (result 0, h unchanged).  h must not be
- * NULL. */
+ * cannot supply memory is not added (result 0, h unchanged); a corrected
+ * insertion takes the memory of its whole series first, and adds nothing
+ * without it.  h must not be NULL. */
 uint64_t hist_insert_raw(histogram *h, hist_bucket hb, uint64_t count);
 /* As hist_insert_raw, in constant time when buckets arrive in ascending order. */
 uint64_t hist_insert_raw_end(histogram *h, hist_bucket hb, uint64_t count);
@@ -157,7 +158,8 @@ hist_recorder *hist_recorder_alloc_with_allocator(const hist_allocator *allocato
 /* Releases r (NULL does nothing); no thread may use it any more. */
 void hist_recorder_free(hist_recorder *r);
 /* As hist_insert, hist_insert_intscale and hist_insert_corrected: the amount
- * added (0 when the thread's shard could not be allocated).  r must not be
+ * added (0 when the thread's shard or a count page could not be allocated;
+ * a corrected insertion then records nothing of its series).  r must not be
  * NULL. */
 uint64_t hist_recorder_insert(hist_recorder *r, double value, uint64_t count);
 uint64_t hist_recorder_insert_intscale(hist_recorder *r, int64_t value, int scale, uint64_t count);
