@@ -146,14 +146,13 @@ double positive_root(double b, double c) {
 // term at i - 1 to the term at i.  Both fall as the sum moves away from the
 // peak (the terms are log-concave), so the terms left beyond a term t with
 // ratio r < 1 add up to at most t r / (1 - r).
-template <typename TermAt, typename RatioUp, typename RatioDown>
-double poisson_mixture(double peak, double m, TermAt &&term_at, RatioUp &&ratio_up, RatioDown &&ratio_down) {
+template <typename Sum, typename TermAt, typename RatioUp, typename RatioDown>
+double poisson_mixture_with(double peak, double m, TermAt &&term_at, RatioUp &&ratio_up, RatioDown &&ratio_down) {
   const double most_steps = distfn::poisson_step_cap(m);
   const double centre = std::floor(std::fmax(peak, 0.0));
   const double first = term_at(centre);
   if (!(first > 0.0)) return first == 0.0 ? 0.0 : kNaN;
-  // Compensated: a wide mixture adds hundreds of thousands of terms.
-  distfn::CompensatedSum sum(first);
+  Sum sum(first);
   const auto rest_negligible = [&](double term, double r) {
     return r < 1.0 && term * r < mixture_tolerance * sum.value() * (1.0 - r);
   };
@@ -162,7 +161,7 @@ double poisson_mixture(double peak, double m, TermAt &&term_at, RatioUp &&ratio_
     if (steps >= most_steps) return kNaN;
     const double r = ratio_up(i);
     term *= r;
-    sum.add(term);
+    sum.add_smaller(term);
     if (rest_negligible(term, r) || term == 0.0) break;
   }
   term = first;
@@ -170,10 +169,32 @@ double poisson_mixture(double peak, double m, TermAt &&term_at, RatioUp &&ratio_
     if (steps >= most_steps) return kNaN;
     const double r = ratio_down(i);
     term *= r;
-    sum.add(term);
+    sum.add_smaller(term);
     if (rest_negligible(term, r) || term == 0.0) break;
   }
   return sum.value();
+}
+
+// A plain running sum, with the interface of distfn::CompensatedSum.
+class PlainSum {
+ public:
+  explicit PlainSum(double first) : sum_(first) {}
+  void add_smaller(double x) { sum_ += x; }
+  double value() const { return sum_; }
+
+ private:
+  double sum_;
+};
+
+// Beyond this Poisson mean a mixture adds so many terms (about 18 sqrt(m))
+// that the roundings of a plain sum would exceed a few units; its terms, all
+// below the first and so below the sum, are then summed compensated.
+constexpr double compensated_mean = 1e5;
+
+template <typename TermAt, typename RatioUp, typename RatioDown>
+double poisson_mixture(double peak, double m, TermAt &&term_at, RatioUp &&ratio_up, RatioDown &&ratio_down) {
+  if (m > compensated_mean) return poisson_mixture_with<distfn::CompensatedSum>(peak, m, term_at, ratio_up, ratio_down);
+  return poisson_mixture_with<PlainSum>(peak, m, term_at, ratio_up, ratio_down);
 }
 
 double chi_square_density(double x, double df) { return 0.5 * gamma_density(0.5 * df, 0.5 * x); }

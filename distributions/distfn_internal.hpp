@@ -138,6 +138,13 @@ class CompensatedSum {
     compensation_ += std::fabs(sum_) >= std::fabs(x) ? (sum_ - t) + x : (x - t) + sum_;
     sum_ = t;
   }
+  // The same for an x no larger in magnitude than the sum (Fast2Sum), with
+  // no comparison.
+  void add_smaller(double x) {
+    const double t = sum_ + x;
+    compensation_ += (sum_ - t) + x;
+    sum_ = t;
+  }
   double value() const { return sum_ + compensation_; }
 
  private:

@@ -703,6 +703,16 @@ TAIL_INTRO = (
     "smaller tail: centre (>= 0.01), tail (>= 1e-20), far (smaller); large: noncentrality 1e4 or more.")
 
 
+QUANTILES_NEAR_ONE = ("Quantiles close to 1: `invchn` and `invfnc` solve `cumchnb` and `cumfncb` from the smaller tail. The exact upper tail (mpmath, `tools/gen_noncentral_tails_reference.py`'s sums at 40 digits) at the quantile returned, against the q asked for, beside the front ends' case 2 on their truncated sums (which read p alone):\n\n" + """| q = 1 - p | `invchn(p, q, 4, 22.282032)` | exact upper tail there / q - 1 | `cdfchn` case 2 | `invfnc(p, q, 5, 12, 30)` | exact upper tail there / q - 1 | `cdffnc` case 2 |
+|---|---|---|---|---|---|---|
+| 1e-3 | 64.8329 | -7.1e-15 | 64.8492 | 45.0278 | -1.3e-15 | 45.451 |
+| 3.6e-7 | 97.8400 | -1.4e-14 | status 2, 1e300 | 196.846 | 9.4e-16 | status 2, 1e300 |
+| 1e-10 | 127.268 | -4.2e-15 | status 2, 1e300 | 798.832 | 1.4e-15 | status 2, 1e300 |
+| 1e-15 | 165.041 | 1.8e-15 | status 2, 1e300 | 5497.95 | 6.4e-15 | status 2, 1e300 |
+| 1e-50 | 391.900 | 2.6e-14 | status -2 (p = 1) | 3.7522e9 | -1.5e-14 | status -2 (p = 1) |
+| 1e-200 | 1226.77 | -2.6e-14 | status -2 (p = 1) | 3.7522e34 | 1.1e-16 | status -2 (p = 1) |""")
+
+
 def density_accuracy_table(rows, kind, libraries):
     """Per function and region: each library's largest error and its share of the bound."""
     out = []
@@ -749,7 +759,7 @@ def density_accuracy_sections(density):
     return ["## Densities against Boost.Math and GSL (bench_densities)", "", DENSITY_INTRO, "",
             density_accuracy_table(density, "density", DENSITY_LIBRARIES), "",
             "## Noncentral tails, each summed on its own (bench_densities)", "", TAIL_INTRO, "",
-            density_accuracy_table(density, "noncentral", TAIL_LIBRARIES), ""]
+            density_accuracy_table(density, "noncentral", TAIL_LIBRARIES), "", QUANTILES_NEAR_ONE, ""]
 
 
 DENSITY_TIME_NOTES = (
