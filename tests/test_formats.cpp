@@ -6,6 +6,7 @@
 #include <cmath>
 #include <functional>
 #include <random>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,20 @@ TEST(Otlp, ReadsExponentialAndExplicitDataPointsInOrder) {
   EXPECT_EQ(e[1].histogram.count_below_exclusive(0.1), 1u);
   EXPECT_EQ(e[1].histogram.count_below_exclusive(0.5), 3u);
   EXPECT_EQ(e[2].histogram.sample_count(), 0u);
+}
+
+// The protobuf JSON mapping's field names are accepted as well: a zero
+// threshold spelt zero_threshold is read (and checked) as zeroThreshold is.
+TEST(Otlp, SnakeCaseZeroThresholdIsRead) {
+  const std::string point = R"({"resourceMetrics":[{"scopeMetrics":[{"metrics":[{"name":"lat","exponentialHistogram":{"dataPoints":[
+    {"count":"2","scale":0,"zeroCount":"1","positive":{"offset":0,"bucketCounts":["1"]},"zero_threshold":THRESHOLD}]}}]}]}]})";
+  const auto with = [&](const std::string &threshold) {
+    return std::regex_replace(point, std::regex("THRESHOLD"), threshold);
+  };
+  const Entries e = read_otlp(with("0.5"));
+  ASSERT_EQ(e.size(), 1u);
+  EXPECT_EQ(e[0].histogram.sample_count(), 2u);
+  EXPECT_THROW(read_otlp(with("\"x\"")), FormatError);
 }
 
 TEST(Otlp, RoundTripKeepsTotalAndSharedEdges) {

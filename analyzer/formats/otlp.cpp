@@ -134,7 +134,8 @@ histogram *exponential_point(const Field &point) {
       offset.fail("the last bucket's index passes 2^31 - 1");
   }
   check_total(point, total);
-  if (point("zeroThreshold", "zero_threshold").present()) point("zeroThreshold").finite_double();
+  // Under either spelling: the one checked is the one read.
+  if (const Field threshold = point("zeroThreshold", "zero_threshold"); threshold.present()) threshold.finite_double();
   histogram *h = hist_from_exponential(&e, nullptr);
   if (h == nullptr) point.fail("the buckets' total passes 2^64 - 1");
   return h;
