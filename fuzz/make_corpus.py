@@ -3,7 +3,8 @@
 sizes, signed deltas, a large one whose text passes the readers' fixed
 scratch buffers) as serialized records and as base64 text, for the readers,
 the adding readers and the SQL input path; fixed random bytes for the
-decoders of operation sequences and of distfn arguments."""
+decoders of operation sequences, of distfn arguments and of exponential and
+explicit-bound histograms."""
 import base64
 import math
 import pathlib
@@ -88,6 +89,8 @@ def main():
         write(corpus / "operations", "random_%d" % length, bytes(rng.getrandbits(8) for _ in range(length)))
     for length in (8, 32, 64, 128, 256):
         write(corpus / "distfn", "random_%d" % length, bytes(rng.getrandbits(8) for _ in range(length)))
+    for length in (16, 64, 256, 1024):
+        write(corpus / "conversions", "random_%d" % length, bytes(rng.getrandbits(8) for _ in range(length)))
 
 
 if __name__ == "__main__":

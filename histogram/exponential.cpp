@@ -109,8 +109,15 @@ class side_filler {
     if (inner_low < inner_high) {
       // Walk from the end nearest the previous pieces, so entries arrive in order.
       magnitude_bucket b = sign_ > 0 ? bucket_at(inner_low) : top_bucket_below(inner_high);
+      // Each piece starts at the edge where the one before it ended: edges
+      // computed afresh from the next bucket may differ from it in the last
+      // bit, and a share taken at two different points of one edge gains or
+      // loses a sample.
+      long double reached = sign_ > 0 ? inner_low : inner_high;
       for (;;) {
-        const long double from = fmaxl(left_edge(b), inner_low), to = fminl(right_edge(b), inner_high);
+        const long double from = sign_ > 0 ? reached : fmaxl(left_edge(b), inner_low);
+        const long double to = sign_ > 0 ? fminl(right_edge(b), inner_high) : reached;
+        reached = sign_ > 0 ? to : from;
         ok = ok && put(signed_bucket(b, sign_), part(from, to));
         const bool last = sign_ > 0 ? (is_largest(b) || right_edge(b) >= inner_high)
                                     : (is_smallest(b) || left_edge(b) <= inner_low);

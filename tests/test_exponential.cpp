@@ -131,6 +131,22 @@ TEST(FromExponential, NegativeSideMirrorsPositive) {
   hist_free(neg);
 }
 
+// A count near 2^64 shared among many buckets keeps its total to the sample
+// on either side: each piece starts where the one before it ended.
+TEST(FromExponential, HugeCountsKeepTheirTotal) {
+  constexpr uint64_t huge = 12080625815058907131u;
+  for (const auto &e : {Exponential::Positive(-2, -1, {huge}), Exponential::Negative(-2, -1, {huge}),
+                        Exponential::Positive(-10, 3, {huge, 1, huge / 4})}) {
+    histogram *h = FromExponential(e);
+    ASSERT_NE(h, nullptr);
+    uint64_t total = 0;
+    for (const uint64_t c : e.positive) total += c;
+    for (const uint64_t c : e.negative) total += c;
+    EXPECT_EQ(hist_sample_count(h), total);
+    hist_free(h);
+  }
+}
+
 TEST(FromExponential, BeyondTheBucketRangeGoesToZeroAndNaN) {
   // At scale -10, index 0 holds (1, 2^1024]: 1 .. 1e128 and beyond; index
   // -1 holds (2^-1024, 1]: below 1e-128 and up to 1.
