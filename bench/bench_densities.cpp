@@ -49,6 +49,7 @@
 
 #include "distributions/distfn.h"
 #include "tests/density_reference.hpp"
+#include "bench/accuracy_report.hpp"
 #include "tests/reference_csv.hpp"
 
 namespace {
@@ -383,38 +384,15 @@ void register_benchmarks() {
   }
 }
 
-std::string take_accuracy_out(int &argc, char **argv) {
-  constexpr const char *flag = "--accuracy_out=";
-  std::string path;
-  int kept = 0;
-  for (int i = 0; i < argc; ++i) {
-    if (std::strncmp(argv[i], flag, std::strlen(flag)) == 0) {
-      path = argv[i] + std::strlen(flag);
-    } else {
-      argv[kept++] = argv[i];
-    }
-  }
-  argc = kept;
-  return path;
-}
-
 }  // namespace
 
 int main(int argc, char **argv) {
   gsl_set_error_handler_off();
-  const std::string accuracy_path = take_accuracy_out(argc, argv);
-  benchmark::Initialize(&argc, argv);
-  FILE *out = accuracy_path.empty() ? stdout : std::fopen(accuracy_path.c_str(), "w");
-  if (!out) {
-    std::perror(accuracy_path.c_str());
-    return 1;
-  }
-  std::fprintf(out, "kind,function,region,library,points,failures,err_median,err_max,share_max,ns_median,ns_max\n");
-  measure_densities(out);
-  measure_tails(out);
-  if (out != stdout) std::fclose(out);
-  register_benchmarks();
-  benchmark::RunSpecifiedBenchmarks();
-  benchmark::Shutdown();
-  return 0;
+  return run_with_accuracy_report(
+      argc, argv, "kind,function,region,library,points,failures,err_median,err_max,share_max,ns_median,ns_max",
+      [](FILE *out) {
+        measure_densities(out);
+        measure_tails(out);
+      },
+      register_benchmarks);
 }

@@ -376,6 +376,9 @@ int report_search_result(const SecantResult &r, double *output) {
 // 1e-4, far above it), and their range in ln x.
 constexpr double noncentral_first_step = 0.01;
 constexpr double noncentral_tolerance = 1e-13;
+// At a root the tail solved for matches its target to about the tails'
+// accuracy; a larger ln(tail/target) marks an end on a jump.
+constexpr double noncentral_root_mismatch = 1e-8;
 constexpr double log_smallest_normal = -708.3964185322641;
 constexpr double log_largest_parameter = 690.7755278982137;
 
@@ -413,7 +416,17 @@ int solve_noncentral(double p, double q, double start, double *x, Tails &&tails)
   const SecantResult r = secant(u, u + noncentral_first_step, log_smallest_normal, log_largest_parameter, use_lower,
                                 noncentral_tolerance, g);
   const int status = report_search_result(r, x);
-  if (status == status_success) *x = std::exp(r.s);
+  if (status == status_success) {
+    // Where the ratios beneath cannot resolve the law (shapes beyond 1e280,
+    // whose spread lies below the doubles' spacing, give tails of only 0 and
+    // 1), the search ends on a jump instead of a root: then the evaluation
+    // failed.
+    if (!(std::fabs(g(r.s)) <= noncentral_root_mismatch)) {
+      *x = kNaN;
+      return status_evaluation_failed;
+    }
+    *x = std::exp(r.s);
+  }
   if (status == status_at_lower_limit) *x = 0.0;
   if (status == status_at_upper_limit) *x = largest_parameter;
   return status;

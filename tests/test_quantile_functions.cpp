@@ -261,6 +261,9 @@ TEST(QuantileFunctions, RejectArgumentsWithTheFrontEndsPositions) {
       {"invchn q = 0", [](double *x) { return invchn(1, 0, 3, 1, x); }, -3, kNaN},
       {"invchn p + q", [](double *x) { return invchn(0.5, 0.3, 3, 1, x); }, 3, kNaN},
       {"invfnc q = 0", [](double *x) { return invfnc(1, 0, 3, 4, 1, x); }, -3, kNaN},
+      // A shape so large that the gamma ratio gives only 0 and 1 (found by fuzzing): the
+      // search ends on that jump, not a root.
+      {"invchn df 7.6e286", [](double *x) { return invchn(0.77372507048133254, 0.22627492951866746, 7.6252252828815932e+286, 0, x); }, 10, kNaN},
       {"invchn df 0", [](double *x) { return invchn(0.5, 0.5, 0, 1, x); }, -5, kNaN},
       {"invchn pnonc NaN", [](double *x) { return invchn(0.5, 0.5, 3, kNaN, x); }, -6, kNaN},
       {"invfnc dfd 0", [](double *x) { return invfnc(0.5, 0.5, 3, 0, 1, x); }, -6, kNaN},
