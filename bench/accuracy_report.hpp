@@ -1,13 +1,15 @@
 // The main of the distribution benchmarks that write an accuracy table
-// beside their timings: --accuracy_out=FILE names the table (standard output
-// by default), then the registered benchmarks run.
+// beside their timings (--accuracy_out=FILE names the table, standard output
+// by default), and the registration of their timings over reference points.
 #pragma once
 
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 // Removes --accuracy_out=FILE from the arguments and returns FILE.
 inline std::string take_accuracy_out(int &argc, char **argv) {
@@ -44,4 +46,15 @@ int run_with_accuracy_report(int argc, char **argv, const char *csv_header, Meas
   benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   return 0;
+}
+
+// Registers a benchmark that calls call(point) for every point once per
+// iteration and counts one item per call.
+template <typename Point, typename Call>
+void register_over_points(const std::string &name, const std::vector<Point> *points, Call call) {
+  benchmark::RegisterBenchmark(name.c_str(), [points, call](benchmark::State &state) {
+    for (auto _ : state)
+      for (const Point &pt : *points) benchmark::DoNotOptimize(call(pt));
+    state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(points->size()));
+  });
 }

@@ -362,24 +362,14 @@ void register_benchmarks() {
   for (const Library &lib : libraries()) {
     for (const auto &[function, call] : lib.density) {
       const std::vector<Point> *points = &density_points().at(function);
-      benchmark::RegisterBenchmark(("density/" + function + "/" + lib.name).c_str(),
-                                   [points, call](benchmark::State &state) {
-                                     for (auto _ : state)
-                                       for (const Point &pt : *points) benchmark::DoNotOptimize(call(pt.args));
-                                     state.SetItemsProcessed(state.iterations() *
-                                                             static_cast<int64_t>(points->size()));
-                                   });
+      register_over_points("density/" + function + "/" + lib.name, points,
+                           [call](const Point &pt) { return call(pt.args); });
     }
     for (const auto &[function, call] : lib.tails) {
       if (!tail_points().count(function)) continue;
       const std::vector<Point> *points = &tail_points().at(function);
-      benchmark::RegisterBenchmark(("noncentral/" + function + "/" + lib.name).c_str(),
-                                   [points, call](benchmark::State &state) {
-                                     for (auto _ : state)
-                                       for (const Point &pt : *points) benchmark::DoNotOptimize(call(pt.args));
-                                     state.SetItemsProcessed(state.iterations() *
-                                                             static_cast<int64_t>(points->size()));
-                                   });
+      register_over_points("noncentral/" + function + "/" + lib.name, points,
+                           [call](const Point &pt) { return call(pt.args); });
     }
   }
 }

@@ -546,23 +546,13 @@ void register_benchmarks() {
   for (const Library &lib : libraries()) {
     for (const auto &[function, call] : lib.cumulative) {
       const std::vector<Point> *points = &cumulative_table().at(function);
-      benchmark::RegisterBenchmark(("cumulative/" + function + "/" + lib.name).c_str(),
-                                   [points, call](benchmark::State &state) {
-                                     for (auto _ : state)
-                                       for (const Point &pt : *points) benchmark::DoNotOptimize(call(pt.args));
-                                     state.SetItemsProcessed(state.iterations() *
-                                                             static_cast<int64_t>(points->size()));
-                                   });
+      register_over_points("cumulative/" + function + "/" + lib.name, points,
+                           [call](const Point &pt) { return call(pt.args); });
     }
     for (const auto &[function, call] : lib.quantile) {
       const std::vector<Point> *points = &quantile_table().at(function);
-      benchmark::RegisterBenchmark(("quantile/" + function + "/" + lib.name).c_str(),
-                                   [points, call](benchmark::State &state) {
-                                     for (auto _ : state)
-                                       for (const Point &pt : *points) benchmark::DoNotOptimize(call(pt));
-                                     state.SetItemsProcessed(state.iterations() *
-                                                             static_cast<int64_t>(points->size()));
-                                   });
+      register_over_points("quantile/" + function + "/" + lib.name, points,
+                           [call](const Point &pt) { return call(pt); });
     }
   }
 }
