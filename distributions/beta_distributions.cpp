@@ -131,6 +131,22 @@ void cumf(double *f, double *dfn, double *dfd, double *cum, double *ccum) {
     const double total = *dfn + *dfd;
     return set_pair(cum, ccum, *dfd / total, *dfn / total);
   }
+  // Where dfn f / (dfd + dfn f) underflows the beta ratio sees x = 0 (or a
+  // subnormal without relative accuracy) and answers P[F <= f] = 0, while
+  // with a small dfn the true value may be near 1: the leading term
+  // u^(dfn/2) / ((dfn/2) B(dfn/2, dfd/2)) of the series (DLMF 8.17.7), in
+  // logarithms, is exact to rounding there as long as its next term, of
+  // relative size about (dfd / 2) u = dfn f / 2, is negligible.
+  // The same holds for the upper tail where dfd / (dfd + dfn f) underflows,
+  // through 1/F, which has the degrees of freedom swapped.
+  if (yy < std::numeric_limits<double>::min() && 0.5 * *dfn * *f < distfn::negligible_term_ratio &&
+      distfn::noncentral_f_first_term(*f, *dfn, *dfd, 0.0, cum, ccum)) {
+    return;
+  }
+  if (xx < std::numeric_limits<double>::min() && std::isfinite(*f) && 0.5 * *dfd / *f < distfn::negligible_term_ratio &&
+      distfn::noncentral_f_first_term(1.0 / *f, *dfd, *dfn, 0.0, ccum, cum)) {
+    return;
+  }
   int ierr;  // The front ends validate; a rejection leaves both results 0.
   bratio(&a, &b, &xx, &yy, ccum, cum, &ierr);
 }
@@ -227,12 +243,33 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
 
 namespace distfn {
 
+namespace {
+
+// ln(a B(a, b)) = ln Gamma(1 + a) + ln(Gamma(b) / Gamma(a + b)).  For a
+// small a the terms are O(a) and are formed without the cancellation of ln a
+// against ln B(a, b) ~ -ln a, which would leave an error of 1e-13 in a beta
+// ratio of nearly 1 and so lose the whole of the other tail: beside a b of 8
+// or more through algdiv, beside a small b through
+// Gamma(b) / Gamma(a + b) = (1 + a/b) Gamma(1 + b) / Gamma(1 + a + b).
+double log_a_beta(double a, double b) {
+  constexpr double smallest_algdiv_b = 8.0;
+  constexpr double largest_small_b = 0.25;  // a + b within gamln1's range
+  if (a <= 1.0 && b >= smallest_algdiv_b) return gamln1(&a) + algdiv(&a, &b);
+  if (a <= 1.0 && b <= largest_small_b) {
+    double sum = a + b;
+    return gamln1(&a) + gamln1(&b) - gamln1(&sum) + std::log1p(a / b);
+  }
+  return std::log(a) + betaln(&a, &b);
+}
+
+}  // namespace
+
 bool noncentral_f_first_term(double f, double dfn, double dfd, double m, double *cum, double *ccum) {
   if (!(m * dfn * f * (1.0 + dfn / dfd) < negligible_term_ratio)) return false;
   double a = 0.5 * dfn, b = 0.5 * dfd;
   const double log_u = std::log(dfn) + std::log(f) - std::log(dfd + dfn * f);
   // ln of the beta ratio, at most 0.
-  const double log_ratio = std::fmin(0.0, a * log_u - std::log(a) - betaln(&a, &b));
+  const double log_ratio = std::fmin(0.0, a * log_u - log_a_beta(a, b));
   const double weight = std::exp(-m);
   *cum = weight * std::exp(log_ratio);
   // The mass of the later terms, 1 - e^-m, and the first term's upper tail.

@@ -199,8 +199,8 @@ void cumchn(double *x, double *df, double *pnonc, double *cum, double *ccum);
  * The arguments are checked as case 1 of cdfchn checks them: *status 0, or
  * -k for the argument at position k of cdfchn (x 4, df 5, pnonc 6) out of
  * range, NaN or infinite, *bound the limit it broke; *cum and *ccum are then
- * unset.  Both are NaN when pnonc/2 exceeds 2^36 or where the incomplete
- * gamma ratio cannot resolve its case (gratio's error mark). */
+ * unset.  Both are NaN, with *status 10, when pnonc/2 exceeds 2^36 or where
+ * a sum cannot be completed (the incomplete gamma ratio's error mark). */
 void cumchnb(double *x, double *df, double *pnonc, double *cum, double *ccum, int *status, double *bound);
 /* Poisson distribution with mean xlam: *cum = probability of s or fewer events;
  * both tails 2 where the incomplete gamma ratio marks an error. */

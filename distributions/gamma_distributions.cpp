@@ -162,6 +162,13 @@ void cumgam(double *x, double *a, double *cum, double *ccum) {
 void cumchi(double *x, double *df, double *cum, double *ccum) {
   double a = 0.5 * *df;
   double xx = 0.5 * *x;
+  // The smallest subnormal df halves to a shape of 0, which the gamma ratio
+  // rejects; P(a, t) tends to 1 as a goes to 0 for every t > 0.
+  if (a == 0.0 && *df > 0.0 && xx > 0.0 && !std::isnan(xx)) {
+    *cum = 1.0;
+    *ccum = 0.0;
+    return;
+  }
   cumgam(&xx, &a, cum, ccum);
 }
 

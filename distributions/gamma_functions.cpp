@@ -392,7 +392,10 @@ double algdiv(double *a, double *b) {
   }
   const double w = stirling_difference(x, c, bv);
   double ratio = av / bv;
-  const double u = d * alnrel(&ratio);
+  // d ln(1 + a/b); where a/b falls below the normal doubles it loses its
+  // digits (or becomes 0, and u with it, while u ~ a), and ln(1 + a/b) is
+  // a/b itself: d (a/b) as a (d/b).
+  const double u = ratio < std::numeric_limits<double>::min() ? av * (d / bv) : d * alnrel(&ratio);
   const double v = av * (std::log(bv) - 1.0);
   return u <= v ? (w - u) - v : (w - v) - u;
 }

@@ -42,10 +42,23 @@ struct Tails {
   double cum, ccum;
 };
 
+// The root j >= 0 of j^2 + b j - c = 0 for c >= 0, in the form that does not
+// cancel; with c = 0 it is max(-b, 0) (the other form would give 0/0 at b = 0).
+// The discriminant's root is a hypotenuse: b^2 overflows for the shapes of
+// huge degrees of freedom, and a root of 0 there would start the sums at
+// index 0, some 2^32 terms below the ones that count.
+double quadratic_root(double b, double c) {
+  if (c == 0.0) return std::max(-b, 0.0);
+  const double d = std::hypot(b, 2.0 * std::sqrt(c));
+  return b >= 0.0 ? 2.0 * c / (b + d) : 0.5 * (d - b);
+}
+
 // The chi-square family at t = x/2: P(a, t) and Q(a, t), s(a) = t^a e^-t / Gamma(a + 1).
 struct ChiSquareFamily {
   double a0, t;
   Tails ratios(double a) const {
+    // A subnormal df halves to a = 0, where P(a, t) has its limit 1 (t > 0).
+    if (a == 0.0) return {1.0, 0.0};
     Tails r{};
     double aa = a, tt = t;
     int accuracy = 0;
@@ -58,11 +71,7 @@ struct ChiSquareFamily {
   double step_ratio(double a) const { return t / (a + 1.0); }
   // The mixture's largest term of densities, where w_i s(a0 + i) stops rising:
   // (m/(i+1)) (t/(a0+i+1)) = 1.
-  double peak(double m) const {
-    const double b = a0, c = m * t;
-    const double d = std::sqrt(b * b + 4.0 * c);
-    return (b >= 0.0 ? 2.0 * c / (b + d) : 0.5 * (d - b)) - 1.0;
-  }
+  double peak(double m) const { return quadratic_root(a0, m * t) - 1.0; }
 };
 
 // The beta family at u = dfn f/(dfd + dfn f), v = 1 - u: I_u(a, b) and
@@ -82,9 +91,7 @@ struct BetaFamily {
   // j^2 + (a0 - m u) j - m u (a0 - 1 + b) = 0.
   double peak(double m) const {
     const double mu = m * u;
-    const double bb = a0 - mu, c = std::max(mu * (a0 - 1.0 + b), 0.0);
-    const double d = std::sqrt(bb * bb + 4.0 * c);
-    return (bb >= 0.0 ? 2.0 * c / (bb + d) : 0.5 * (d - bb)) - 1.0;
+    return quadratic_root(a0 - mu, std::max(mu * (a0 - 1.0 + b), 0.0)) - 1.0;
   }
 };
 
@@ -255,8 +262,9 @@ Tails mixture_tails(const Family &family, double m) {
 }
 
 Tails noncentral_chi_square_tails(double x, double df, double pnonc) {
-  if (x == 0.0) return {0.0, 1.0};
   const ChiSquareFamily family{0.5 * df, 0.5 * x};
+  // x/2 rounds to 0 for the smallest subnormal x, as in cumchi.
+  if (family.t == 0.0) return {0.0, 1.0};
   if (pnonc <= negligible_noncentrality) return family.ratios(family.a0);
   const double m = 0.5 * pnonc;
   if (m > distfn::largest_poisson_mean) return {kNaN, kNaN};
@@ -302,10 +310,10 @@ extern "C" {
 void cumchnb(double *x, double *df, double *pnonc, double *cum, double *ccum, int *status, double *bound) {
   const ArgumentRule rules[] = {non_negative(4, x, true), positive(5, df, true), non_negative(6, pnonc, true)};
   if (reject_arguments(rules, status, bound)) return;
-  *status = status_success;
   const Tails t = noncentral_chi_square_tails(*x, *df, *pnonc);
   *cum = t.cum;
   *ccum = t.ccum;
+  report_tails(t.cum, t.ccum, status);
 }
 
 void cumfncb(double *f, double *dfn, double *dfd, double *pnonc, double *cum, double *ccum, int *status,
@@ -313,10 +321,10 @@ void cumfncb(double *f, double *dfn, double *dfd, double *pnonc, double *cum, do
   const ArgumentRule rules[] = {non_negative(4, f, true), positive(5, dfn, true), positive(6, dfd, true),
                                 non_negative(7, pnonc, true)};
   if (reject_arguments(rules, status, bound)) return;
-  *status = status_success;
   const Tails t = noncentral_f_tails(*f, *dfn, *dfd, *pnonc);
   *cum = t.cum;
   *ccum = t.ccum;
+  report_tails(t.cum, t.ccum, status);
 }
 
 }  // extern "C"

@@ -55,6 +55,11 @@ struct TailPoint {
 // curvature^2, below a quarter of an ulp.
 inline constexpr double final_step = 1e-6;
 inline constexpr int halley_step_limit = 100;
+// In ln x, a bracket open at 0 is narrowed by factors of 8 down to this
+// point, then settled against the least normal double (0.125^100 would not
+// reach it from 1).
+inline constexpr double deep_below = 1e-30;
+inline constexpr double least_normal = std::numeric_limits<double>::min();
 
 // Halley's iteration on g(x) = ln(tail(x)/target) inside (lo, hi), the root
 // bracketed as it goes; the tail increases with x when increasing.  With
@@ -91,6 +96,15 @@ double halley(double x, double lo, double hi, double target, bool increasing, bo
       if (std::isinf(lo) || std::isinf(hi)) {
         x_next = std::isinf(hi) ? (lo > 0.0 ? 4.0 * lo : lo + 1.0) : (log_variable ? 0.25 * hi : hi - 1.0);
       } else if (lo > 0.0 && hi > 8.0 * lo) {
+        x_next = std::sqrt(lo) * std::sqrt(hi);
+      } else if (log_variable && lo <= 0.0 && hi < deep_below) {
+        // Far below every point tried: either the root lies below the least
+        // normal double, where the quantile underflows to 0, or the least
+        // normal brackets it from below and the bisection turns geometric.
+        const TailPoint least = evaluate(least_normal);
+        if (std::isnan(least.tail)) return least.tail;
+        if ((least.tail > target) == increasing) return 0.0;
+        lo = least_normal;
         x_next = std::sqrt(lo) * std::sqrt(hi);
       } else if (log_variable && lo <= 0.0) {
         x_next = 0.125 * hi;

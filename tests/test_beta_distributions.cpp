@@ -155,6 +155,26 @@ TEST(CumfAndCumfnc, SubnormalDegreesOfFreedomGiveTheLimits) {
   EXPECT_LT(near.ccum, 1e-290);
 }
 
+// Where one of the beta arguments dfn f / (dfd + dfn f) and dfd / (dfd +
+// dfn f) underflows, the beta ratio saw 0 and P[F <= f] came out 0 or 1,
+// while with tiny degrees of freedom the law keeps mass on both sides.
+// References: the leading term x^a / (a B(a, b)) 2F1(a, 1 - b; a + 1; x) of
+// the ratio at 800 digits (mpmath), where x is below 1e-300.
+TEST(CumfAndCumfnc, UnderflowingBetaArgumentsKeepBothTails) {
+  struct Case {
+    double f, dfn, dfd, cum, ccum;
+  } const cases[] = {
+      {135, 1e-300, 1.37e163, 1.0, 3.4299309231771685e-298},
+      {1e300, 7.2779214452434055e-118, 8.9994418049302532e-237, 1.2365401128109143e-119, 1.0},
+      {1e200, 7.2779214452434055e-118, 8.9994418049302532e-237, 1.2365401128109143e-119, 1.0},
+  };
+  for (const Case &c : cases) {
+    const Pair p = fisher(c.f, c.dfn, c.dfd);
+    EXPECT_NEAR(p.cum, c.cum, 1e-14 * c.cum) << c.f << " " << c.dfn << " " << c.dfd;
+    EXPECT_NEAR(p.ccum, c.ccum, 1e-14 * c.ccum) << c.f << " " << c.dfn << " " << c.dfd;
+  }
+}
+
 TEST(Cumfnc, NegligibleNoncentralityIsTheCentralDistribution) {
   const Pair central = fisher(1.7, 4.0, 9.0);
   for (double pnonc : {0.0, 5e-11}) {

@@ -299,6 +299,10 @@ TEST(FrontEnds, ReportTheSearchLimitThatWasReached) {
       {"cdfchn", 4, {0.9, kNaN, 1, 2, 0, 0}, 1, 1e-300},
       {"cdffnc", 5, {0.9, kNaN, 1, 2, 5, 0}, 1, 0},
       {"cdft", 3, {0.3, 0.7, -1e-3, 0, 0, 0}, 2, 1e10},
+      // With dfd = 1.37e163, P[F <= 135] stays above 0.72 for every dfn; the
+      // search once ended at 5.8e-51 with status 0, on a jump to 0 where the
+      // beta argument dfn f / dfd underflowed.
+      {"cdff", 3, {0.7178, 1 - 0.7178, 135, 0, 1.37e163, 0}, 1, 1e-300},
   };
   for (const StatusCase &c : cases) ExpectStatus(c);
 }

@@ -142,6 +142,10 @@ TEST(NoncentralTails, ExtremeArguments) {
       {1e-300, 1e-300, 1e9, 0.0, 1.0},
       {1e-10, 0.5, 1e9, 0.0, 1.0},
       {1.0, 1e10, 1e9, 0.0, 1.0},
+      // The smallest subnormal df halves to a shape of 0, the limit where
+      // P(a, t) is 1 (it was a NaN, with status 0); x/2 rounds to 0 with it.
+      {1.0, 4.9406564584124654e-324, 0.0, 1.0, 0.0},
+      {4.9406564584124654e-324, 4.9406564584124654e-324, 0.0, 0.0, 1.0},
   };
   for (const Case &c : cases) {
     double x = c.x, df = c.df, pnonc = c.pnonc, cum, ccum, bound;
@@ -156,6 +160,27 @@ TEST(NoncentralTails, ExtremeArguments) {
   cumfncb(&f, &dfn, &dfd, &pnonc, &cum, &ccum, &status, &bound);
   EXPECT_NEAR(cum, 1.0, kRelativeTarget);
   EXPECT_EQ(ccum, 0.0);
+  // dfn f / dfd equal to the noncentrality's half put the mixture's peak at
+  // 0/0, and the lower tail came out 0: here it is the first Poisson weight,
+  // e^(-pnonc/2) (mpmath), times I_u(5e-301, b) = 1 - O(1e-298).
+  f = 1, dfn = 1e-300, dfd = 0.80784313725490198, pnonc = 0.80784313725490198;
+  cumfncb(&f, &dfn, &dfd, &pnonc, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 0);
+  EXPECT_NEAR(cum, 0.66769648756728779, kRelativeTarget);
+  EXPECT_NEAR(ccum, 1 - 0.66769648756728779, kRelativeTarget);
+}
+
+// A sum that cannot be completed is a failure: NaN tails with status 10.
+TEST(NoncentralTails, SumsBeyondReachReportFailure) {
+  double x = 1e11, df = 3, pnonc = 2e11, cum, ccum, bound;
+  int status = -1;
+  cumchnb(&x, &df, &pnonc, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 10);
+  EXPECT_TRUE(std::isnan(cum) && std::isnan(ccum));
+  double f = 1, dfn = 3, dfd = 5;
+  cumfncb(&f, &dfn, &dfd, &pnonc, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 10);
+  EXPECT_TRUE(std::isnan(cum) && std::isnan(ccum));
 }
 
 struct RejectedCase {

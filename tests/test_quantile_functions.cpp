@@ -295,6 +295,13 @@ TEST(QuantileFunctions, ReportAnswersBeyondTheSearchRangeAtItsLimits) {
       // Quantiles below the smallest double: x^(df/2) ~ 1e-30 needs x ~ 1e-1200.
       {"invchi underflow", [](double *x) { return invchi(1e-30, 1, 0.05, x); }, 0, 0.0},
       {"invbet underflow", [&](double *x) { return invbet(1e-300, 1, 0.001, 5, x, &y); }, 0, 0.0},
+      // Both shapes tiny: P[F <= f] stays at dfd/dfn ~ 1.2e-119 for every
+      // finite f, below the target, so the quantile is infinite (its
+      // complement in the beta underflows); the search once stopped at 2e90
+      // after 100 steps of 1/8 towards 0, with status 0.
+      {"invf beyond every double",
+       [](double *x) { return invf(7.2779214452434055e-118, 1, 7.2779214452434055e-118, 8.9994418049302532e-237, x); },
+       2, 1e300},
   });
 }
 
