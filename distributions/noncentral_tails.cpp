@@ -213,7 +213,9 @@ double lower_tail(const Family &family, double m) {
       if (largest_ratio < 0.0) largest_ratio = family.ratios(family.a0).cum;
       if (largest_ratio * rest <= share_left * sum) break;
     }
-    a -= 1.0;
+    // From the index, not by steps of 1: a small a0 is lost in a0 + i for a
+    // large i, and the last ratios, (a0 + b)/(a0 + 1) near a = a0, need it.
+    a = family.a0 + (i - 1.0);
     step /= family.step_ratio(a);
     lower.add(step);
     walk.down();
@@ -246,7 +248,7 @@ double upper_tail(const Family &family, double m) {
     if (i >= ip && upper.value() == 0.0 && step == 0.0) break;
     upper.add(step);
     step *= family.step_ratio(a);
-    a += 1.0;
+    a = family.a0 + (i + 1.0);
     walk.up();
   }
   return total.value();

@@ -168,6 +168,15 @@ TEST(NoncentralTails, ExtremeArguments) {
   EXPECT_EQ(status, 0);
   EXPECT_NEAR(cum, 0.66769648756728779, kRelativeTarget);
   EXPECT_NEAR(ccum, 1 - 0.66769648756728779, kRelativeTarget);
+  // Both degrees of freedom tiny and u = 1 - 6e-211: the first term,
+  // e^-8 I_u(dfn/2, dfd/2) = e^-8 dfd / (dfn + dfd), carries the lower tail
+  // (the others are about 2e-228).  Stepping the shape down from 44 by 1
+  // lost dfn/2 = 2.65e-22, ended at a shape of 0 and gave e^-8 itself.
+  f = 27, dfn = 5.3e-22, dfd = 8.8e-231, pnonc = 16;
+  cumfncb(&f, &dfn, &dfd, &pnonc, &cum, &ccum, &status, &bound);
+  EXPECT_EQ(status, 0);
+  EXPECT_NEAR(cum, 5.5699455198907631e-213, 1e-13 * 5.57e-213);
+  EXPECT_EQ(ccum, 1.0);
 }
 
 // A sum that cannot be completed is a failure: NaN tails with status 10.
