@@ -25,6 +25,23 @@ constexpr double negligible_noncentrality = 1e-10;
 constexpr double sum_floor = 1e-20;
 constexpr double term_share = 1e-4;
 
+// ln(a B(a, b)) = ln Gamma(1 + a) + ln(Gamma(b) / Gamma(a + b)).  For a
+// small a the terms are O(a) and are formed without the cancellation of ln a
+// against ln B(a, b) ~ -ln a, which would leave an error of 1e-13 in a beta
+// ratio of nearly 1 and so lose the whole of the other tail: beside a b of 8
+// or more through algdiv, beside a small b through
+// Gamma(b) / Gamma(a + b) = (1 + a/b) Gamma(1 + b) / Gamma(1 + a + b).
+double log_a_beta(double a, double b) {
+  constexpr double smallest_algdiv_b = 8.0;
+  constexpr double largest_small_b = 0.25;  // a + b within gamln1's range
+  if (a <= 1.0 && b >= smallest_algdiv_b) return gamln1(&a) + algdiv(&a, &b);
+  if (a <= 1.0 && b <= largest_small_b) {
+    double sum = a + b;
+    return gamln1(&a) + gamln1(&b) - gamln1(&sum) + std::log1p(a / b);
+  }
+  return std::log(a) + betaln(&a, &b);
+}
+
 void set_pair(double *cum, double *ccum, double lower, double upper) {
   *cum = lower;
   *ccum = upper;
@@ -104,7 +121,17 @@ void cumt(double *t, double *df, double *cum, double *ccum) {
   double a = 0.5 * *df;
   double b = 0.5;
   double both_tails, central;
-  cumbet(&xx, &yy, &a, &b, &both_tails, &central);
+  if (xx < std::numeric_limits<double>::min() && std::isfinite(*t)) {
+    // x = df / (df + t^2) underflows (t^2 may overflow too), where the beta
+    // ratio would see 0: its leading term x^a / (a B(a, 1/2)) (DLMF 8.17.7),
+    // whose next is x times smaller, in logarithms.
+    const double log_x = std::log(*df) - 2.0 * std::log(std::fabs(*t)) - std::log1p(*df / tt);
+    const double log_ratio = std::fmin(0.0, a * log_x - log_a_beta(a, b));
+    both_tails = std::exp(log_ratio);
+    central = -std::expm1(log_ratio);
+  } else {
+    cumbet(&xx, &yy, &a, &b, &both_tails, &central);
+  }
   if (*t <= 0.0) {
     *cum = 0.5 * both_tails;
     *ccum = central + *cum;
@@ -243,26 +270,6 @@ void cumfnc(double *f, double *dfn, double *dfd, double *pnonc, double *cum, dou
 
 namespace distfn {
 
-namespace {
-
-// ln(a B(a, b)) = ln Gamma(1 + a) + ln(Gamma(b) / Gamma(a + b)).  For a
-// small a the terms are O(a) and are formed without the cancellation of ln a
-// against ln B(a, b) ~ -ln a, which would leave an error of 1e-13 in a beta
-// ratio of nearly 1 and so lose the whole of the other tail: beside a b of 8
-// or more through algdiv, beside a small b through
-// Gamma(b) / Gamma(a + b) = (1 + a/b) Gamma(1 + b) / Gamma(1 + a + b).
-double log_a_beta(double a, double b) {
-  constexpr double smallest_algdiv_b = 8.0;
-  constexpr double largest_small_b = 0.25;  // a + b within gamln1's range
-  if (a <= 1.0 && b >= smallest_algdiv_b) return gamln1(&a) + algdiv(&a, &b);
-  if (a <= 1.0 && b <= largest_small_b) {
-    double sum = a + b;
-    return gamln1(&a) + gamln1(&b) - gamln1(&sum) + std::log1p(a / b);
-  }
-  return std::log(a) + betaln(&a, &b);
-}
-
-}  // namespace
 
 bool noncentral_f_first_term(double f, double dfn, double dfd, double m, double *cum, double *ccum) {
   if (!(m * dfn * f * (1.0 + dfn / dfd) < negligible_term_ratio)) return false;

@@ -127,6 +127,26 @@ TEST(Cumt, HalfAtZeroAndSymmetric) {
   EXPECT_NEAR(student(1.0, 1.0).cum, 0.75, 4e-16);
 }
 
+// Beyond |t| ~ 1e154 the beta argument df / (df + t^2) underflows and the
+// tails were 0 and 1; the power law of the tail holds there.  References:
+// mpmath at 40 digits; the second one is below the doubles.
+TEST(Cumt, TailsBeyondTheSquareRootOfTheLargestDouble) {
+  struct Case {
+    double t, df, tail;
+  } const cases[] = {
+      {-3.183098861837907e+299, 1.0, 9.9999999999999991e-301},  // Cauchy: 1/(pi |t|)
+      {-1e160, 0.5, 3.207009754142229e-81},
+      {-1e200, 3.0, 0.0},
+  };
+  for (const Case &c : cases) {
+    const Pair lower = student(c.t, c.df), upper = student(-c.t, c.df);
+    EXPECT_NEAR(lower.cum, c.tail, 2e-13 * c.tail) << c.t << " " << c.df;
+    EXPECT_EQ(lower.ccum, 1.0);
+    EXPECT_EQ(upper.cum, lower.ccum);
+    EXPECT_EQ(upper.ccum, lower.cum);
+  }
+}
+
 TEST(CumfAndCumfnc, NonPositiveArgumentGivesZero) {
   for (double f : {0.0, -1.0}) {
     expect_pair(fisher(f, 3.0, 5.0), 0.0, 1.0);
