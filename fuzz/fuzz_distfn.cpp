@@ -298,7 +298,8 @@ tails evaluate_moved(const front_end &fe, evaluator evaluate, const values &solv
   // the search's absolute tolerance (1e-50) dwarfs the quantity, and any
   // crossing between that point and the answer is within it.
   if (x < 0 && (t = evaluate(fe, moved_to(0.0))).valid) return t;
-  if (x < 0 && (t = evaluate(fe, moved_to(smallest_search_point))).valid) return t;
+  if (x < 0 && solved[at[0]] > smallest_search_point && (t = evaluate(fe, moved_to(smallest_search_point))).valid)
+    return t;
   for (int i = 0; i < domain_halvings; ++i) {
     step /= 2;
     if (!evaluate(fe, moved_to(solved[at[0]] + step)).valid) continue;
