@@ -42,6 +42,12 @@ double log_a_beta(double a, double b) {
   return std::log(a) + betaln(&a, &b);
 }
 
+// ln of x^a / (a B(a, b)), the leading term of I_x(a, b) for a small x
+// (DLMF 8.17.7), from ln x; at most 0, as the ratio it stands for.
+double log_leading_beta_term(double a, double b, double log_x) {
+  return std::fmin(0.0, a * log_x - log_a_beta(a, b));
+}
+
 void set_pair(double *cum, double *ccum, double lower, double upper) {
   *cum = lower;
   *ccum = upper;
@@ -123,10 +129,9 @@ void cumt(double *t, double *df, double *cum, double *ccum) {
   double both_tails, central;
   if (xx < std::numeric_limits<double>::min() && std::isfinite(*t)) {
     // x = df / (df + t^2) underflows (t^2 may overflow too), where the beta
-    // ratio would see 0: its leading term x^a / (a B(a, 1/2)) (DLMF 8.17.7),
-    // whose next is x times smaller, in logarithms.
+    // ratio would see 0: its leading term, whose next is x times smaller.
     const double log_x = std::log(*df) - 2.0 * std::log(std::fabs(*t)) - std::log1p(*df / tt);
-    const double log_ratio = std::fmin(0.0, a * log_x - log_a_beta(a, b));
+    const double log_ratio = log_leading_beta_term(a, b, log_x);
     both_tails = std::exp(log_ratio);
     central = -std::expm1(log_ratio);
   } else {
@@ -275,8 +280,7 @@ bool noncentral_f_first_term(double f, double dfn, double dfd, double m, double 
   if (!(m * dfn * f * (1.0 + dfn / dfd) < negligible_term_ratio)) return false;
   double a = 0.5 * dfn, b = 0.5 * dfd;
   const double log_u = std::log(dfn) + std::log(f) - std::log(dfd + dfn * f);
-  // ln of the beta ratio, at most 0.
-  const double log_ratio = std::fmin(0.0, a * log_u - log_a_beta(a, b));
+  const double log_ratio = log_leading_beta_term(a, b, log_u);
   const double weight = std::exp(-m);
   *cum = weight * std::exp(log_ratio);
   // The mass of the later terms, 1 - e^-m, and the first term's upper tail.
